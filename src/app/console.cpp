@@ -1,0 +1,10 @@
+#include "app/console.hpp"
+
+#include <cstdio>
+
+void console_line(std::string_view text)
+{
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}

@@ -1,0 +1,6 @@
+#include "app/run.hpp"
+
+int main(int argc, char** argv)
+{
+    return run(argc, argv);
+}

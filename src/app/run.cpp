@@ -1,0 +1,2 @@
+#include "app/run.hpp"
+int run(int, char**) { return 0; }

@@ -1,0 +1,3 @@
+#include "app/verbose.hpp"
+
+bool verbose = false;

@@ -1,0 +1,4 @@
+#pragma once
+
+// Set by "-v" on the command line; makes the reader report the level file.
+extern bool verbose;

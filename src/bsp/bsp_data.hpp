@@ -1,0 +1,84 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+// The in-memory image of one level file. Plain values: copying, moving and
+// releasing are the language's own, and copies share nothing.
+
+struct Vec3 {
+    float x = 0;
+    float y = 0;
+    float z = 0;
+};
+
+struct Vec2 {
+    float u = 0;
+    float v = 0;
+};
+
+struct Word4 {
+    std::array<uint16_t, 4> values{};
+};
+
+// A 32-byte name field as stored in the file. Its text runs up to the first
+// NUL byte, or over all 32 bytes when there is none.
+struct Name32 {
+    std::array<char, 32> bytes{};
+
+    std::string_view text() const
+    {
+        const void* nul = std::memchr(bytes.data(), 0, bytes.size());
+        size_t length = nul ? static_cast<const char*>(nul) - bytes.data() : bytes.size();
+        return {bytes.data(), length};
+    }
+};
+
+using Bytes4 = std::array<uint8_t, 4>;
+
+struct BspHeader {
+    Bytes4 magic{};
+    uint16_t minor_version = 0;
+    uint16_t major_version = 0;
+    Bytes4 opaque_1{};
+    Bytes4 opaque_2{};
+    uint32_t model_count = 0;
+    uint32_t vertex_count = 0;
+    uint32_t tex_coord_count = 0;
+    uint32_t index_count = 0;
+    uint32_t extra_index_count = 0;
+    uint32_t surface_count = 0;
+    uint32_t dword4_count = 0;
+    uint32_t block16_count = 0;
+    uint32_t word4_count = 0;
+};
+
+struct BspSurface {
+    uint32_t model_index = 0;
+    Name32 texture_name;
+    std::array<Bytes4, 6> opaque_values{};
+    std::vector<Word4> surface_word4s;
+    // Vertex numbers, three per triangle, in the file's corner order.
+    std::vector<uint16_t> triangle_indices;
+};
+
+struct BspModel {
+    Name32 name;
+    // This model's surfaces in file order, without their triangle indices;
+    // they only serve the report.
+    std::vector<BspSurface> surfaces;
+};
+
+struct BspData {
+    BspHeader header;
+    std::vector<BspModel> models;
+    std::vector<Word4> word4s;
+    std::vector<BspSurface> surfaces;
+    std::vector<Vec3> vertices;
+    std::vector<Vec2> tex_coords;
+    std::vector<uint16_t> indices;
+    std::vector<uint16_t> extra_indices;
+};

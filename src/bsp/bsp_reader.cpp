@@ -1,0 +1,236 @@
+#include "bsp/bsp_reader.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <string>
+
+#include "app/console.hpp"
+#include "app/verbose.hpp"
+#include "bsp/input_stream.hpp"
+
+namespace {
+
+constexpr size_t header_size = 52;
+constexpr size_t model_record_size = 32;
+constexpr size_t surface_record_size = 60;
+constexpr size_t block16_record_size = 16;
+constexpr size_t word4_record_size = 8;
+constexpr size_t dword4_record_size = 16;
+constexpr size_t vertex_record_size = 12;
+constexpr size_t tex_coord_record_size = 8;
+constexpr size_t index_record_size = 2;
+constexpr size_t geometry_head_size = 36;
+constexpr size_t triangle_record_size = 6;
+
+constexpr size_t chunk_bytes = 64 * 1024;
+
+uint16_t read_u16(const uint8_t* p)
+{
+    return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
+
+uint32_t read_u32(const uint8_t* p)
+{
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+float read_f32(const uint8_t* p)
+{
+    return std::bit_cast<float>(read_u32(p));
+}
+
+Bytes4 read_bytes4(const uint8_t* p)
+{
+    return {p[0], p[1], p[2], p[3]};
+}
+
+Name32 read_name(const uint8_t* p)
+{
+    Name32 name;
+    std::copy_n(p, name.bytes.size(), reinterpret_cast<uint8_t*>(name.bytes.data()));
+    return name;
+}
+
+// Hands `count` records of `record_size` bytes to `decode`, in file order.
+// The records that arrive whole are decoded even when the file ends before
+// the last one, so a fault inside them is reported ahead of the early end.
+template <class Decode>
+void read_records(InputStream& in, uint64_t count, size_t record_size, Decode&& decode)
+{
+    uint8_t buffer[chunk_bytes];
+    const size_t records_per_chunk = chunk_bytes / record_size;
+    while (count > 0) {
+        size_t wanted = static_cast<size_t>(std::min<uint64_t>(count, records_per_chunk));
+        size_t whole = in.read_some(buffer, wanted * record_size) / record_size;
+        for (size_t i = 0; i < whole; ++i)
+            decode(buffer + i * record_size);
+        if (whole != wanted)
+            throw_unexpected_end();
+        count -= wanted;
+    }
+}
+
+// Appends `count` decoded records to `list`. The list never grows beyond
+// what the file has actually supplied (or is known to hold), whatever the
+// count claims.
+template <class T, class Decode>
+void read_list(InputStream& in, uint32_t count, size_t record_size, std::vector<T>& list, Decode decode)
+{
+    list.reserve(list.size() + in.reservable(count, record_size));
+    read_records(in, count, record_size, [&](const uint8_t* p) { list.push_back(decode(p)); });
+}
+
+void skip_records(InputStream& in, uint32_t count, size_t record_size)
+{
+    read_records(in, count, record_size, [](const uint8_t*) {});
+}
+
+BspHeader read_header(InputStream& in)
+{
+    uint8_t bytes[header_size];
+    in.read_exact(bytes, header_size);
+    BspHeader header;
+    header.magic = read_bytes4(bytes);
+    header.minor_version = read_u16(bytes + 4);
+    header.major_version = read_u16(bytes + 6);
+    header.opaque_1 = read_bytes4(bytes + 8);
+    header.opaque_2 = read_bytes4(bytes + 12);
+    header.model_count = read_u32(bytes + 16);
+    header.vertex_count = read_u32(bytes + 20);
+    header.tex_coord_count = read_u32(bytes + 24);
+    header.index_count = read_u32(bytes + 28);
+    header.extra_index_count = read_u32(bytes + 32);
+    header.surface_count = read_u32(bytes + 36);
+    header.dword4_count = read_u32(bytes + 40);
+    header.block16_count = read_u32(bytes + 44);
+    header.word4_count = read_u32(bytes + 48);
+    return header;
+}
+
+void report_header(const BspHeader& header)
+{
+    console_line("BSP info:");
+    console_line("\tVersion: " + std::to_string(header.major_version) + "." +
+                 std::to_string(header.minor_version));
+    console_line("\tNum Models: " + std::to_string(header.model_count));
+    console_line("\tNum vertices: " + std::to_string(header.vertex_count));
+    console_line("\tNum indices: " + std::to_string(header.index_count));
+    console_line("\tModels:");
+}
+
+void report_models(const std::vector<BspModel>& models)
+{
+    for (const BspModel& model : models) {
+        console_line("\t\t" + std::string(model.name.text()) + "'s surfaces:");
+        for (const BspSurface& surface : model.surfaces)
+            console_line("\t\t\t" + std::string(surface.texture_name.text()));
+    }
+}
+
+BspSurface decode_surface(const uint8_t* p)
+{
+    BspSurface surface;
+    surface.model_index = read_u32(p);
+    surface.texture_name = read_name(p + 4);
+    for (size_t i = 0; i < surface.opaque_values.size(); ++i)
+        surface.opaque_values[i] = read_bytes4(p + 36 + 4 * i);
+    return surface;
+}
+
+void read_surfaces(InputStream& in, BspData& level)
+{
+    size_t room = in.reservable(level.header.surface_count, surface_record_size);
+    level.surfaces.reserve(room);
+    read_records(in, level.header.surface_count, surface_record_size, [&](const uint8_t* p) {
+        BspSurface surface = decode_surface(p);
+        if (surface.model_index >= level.models.size())
+            throw "Invalid .bsp file! Surface model index out of range!";
+        level.models[surface.model_index].surfaces.push_back(surface);
+        level.surfaces.push_back(std::move(surface));
+    });
+}
+
+void read_triangles(InputStream& in, uint32_t triangle_count, const std::vector<uint16_t>& local_indices,
+                    std::vector<uint16_t>& triangle_indices)
+{
+    triangle_indices.reserve(3 * in.reservable(triangle_count, triangle_record_size));
+    read_records(in, triangle_count, triangle_record_size, [&](const uint8_t* p) {
+        uint16_t corners[3] = {read_u16(p), read_u16(p + 2), read_u16(p + 4)};
+        for (uint16_t corner : corners) {
+            if (corner >= local_indices.size())
+                throw "Invalid .bsp file! Triangle corner out of range!";
+        }
+        for (uint16_t corner : corners)
+            triangle_indices.push_back(local_indices[corner]);
+    });
+}
+
+void read_surface_geometry(InputStream& in, BspData& level)
+{
+    // One table serves every record in turn; corner numbers always refer to
+    // the record they stand in.
+    std::vector<uint16_t> local_indices;
+    for (BspSurface& surface : level.surfaces) {
+        uint8_t head[geometry_head_size];
+        in.read_exact(head, geometry_head_size);
+        uint32_t local_index_count = read_u32(head + 28);
+        uint32_t triangle_count = read_u32(head + 32);
+        if (verbose) {
+            console_line("num triangles: " + std::to_string(triangle_count) +
+                         " num indices: " + std::to_string(local_index_count));
+        }
+        local_indices.clear();
+        read_list(in, local_index_count, index_record_size, local_indices, read_u16);
+        read_triangles(in, triangle_count, local_indices, surface.triangle_indices);
+    }
+}
+
+Vec3 decode_vertex(const uint8_t* p)
+{
+    return {read_f32(p), read_f32(p + 4), read_f32(p + 8)};
+}
+
+Vec2 decode_tex_coord(const uint8_t* p)
+{
+    return {read_f32(p), read_f32(p + 4)};
+}
+
+Word4 decode_word4(const uint8_t* p)
+{
+    return {{read_u16(p), read_u16(p + 2), read_u16(p + 4), read_u16(p + 6)}};
+}
+
+BspModel decode_model(const uint8_t* p)
+{
+    return {read_name(p), {}};
+}
+
+} // namespace
+
+BspData load_bsp(FILE* file)
+{
+    InputStream in(file);
+    BspData level;
+    level.header = read_header(in);
+    const BspHeader& header = level.header;
+    if (verbose)
+        report_header(header);
+
+    read_list(in, header.model_count, model_record_size, level.models, decode_model);
+    read_surfaces(in, level);
+    if (verbose)
+        report_models(level.models);
+    skip_records(in, header.block16_count, block16_record_size);
+    read_list(in, header.word4_count, word4_record_size, level.word4s, decode_word4);
+    skip_records(in, header.dword4_count, dword4_record_size);
+    read_list(in, header.vertex_count, vertex_record_size, level.vertices, decode_vertex);
+    read_list(in, header.tex_coord_count, tex_coord_record_size, level.tex_coords, decode_tex_coord);
+    read_list(in, header.index_count, index_record_size, level.indices, read_u16);
+    read_list(in, header.extra_index_count, index_record_size, level.extra_indices, read_u16);
+    skip_records(in, header.block16_count, block16_record_size);
+    read_surface_geometry(in, level);
+
+    console_line("final position: " + std::to_string(in.position()) + " counter: ");
+    return level;
+}

@@ -1,0 +1,327 @@
+#include <gtest/gtest.h>
+
+#include "level_builder.hpp"
+#include "load_helpers.hpp"
+
+namespace {
+
+const char* const unexpected_end = "Invalid .bsp file! Unexpected end of file!";
+const char* const model_index_error = "Invalid .bsp file! Surface model index out of range!";
+const char* const corner_error = "Invalid .bsp file! Triangle corner out of range!";
+
+std::vector<uint16_t> triangle_indices(const BspData& level, size_t surface)
+{
+    return level.surfaces.at(surface).triangle_indices;
+}
+
+// One model "m", one surface "t", three vertices and one triangle: 228 bytes.
+LevelSpec one_triangle_level()
+{
+    LevelSpec spec;
+    spec.models = {"m"};
+    spec.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 1}};
+    add_surface(spec, 0, "t", {{0, 1, 2}});
+    return spec;
+}
+
+std::string header_block(unsigned models, unsigned vertices, unsigned indices, const std::string& version = "1.0")
+{
+    return "BSP info:\n\tVersion: " + version + "\n\tNum Models: " + std::to_string(models) +
+           "\n\tNum vertices: " + std::to_string(vertices) + "\n\tNum indices: " + std::to_string(indices) +
+           "\n\tModels:\n";
+}
+
+TEST(BspReader, ReadsOneTriangleLevelAndReportsIt)
+{
+    std::vector<uint8_t> bytes = build_level(one_triangle_level());
+    ASSERT_EQ(bytes.size(), 228u);
+
+    LoadResult loud = load_level(bytes, true);
+    ASSERT_TRUE(loud.level) << loud.error;
+    EXPECT_EQ(loud.console, header_block(1, 3, 0) +
+                                "\t\tm's surfaces:\n"
+                                "\t\t\tt\n"
+                                "num triangles: 1 num indices: 3\n"
+                                "final position: 228 counter: \n");
+    const BspData& level = *loud.level;
+    ASSERT_EQ(level.models.size(), 1u);
+    EXPECT_EQ(level.models[0].name.text(), "m");
+    ASSERT_EQ(level.models[0].surfaces.size(), 1u);
+    EXPECT_TRUE(level.models[0].surfaces[0].triangle_indices.empty());
+    ASSERT_EQ(level.surfaces.size(), 1u);
+    EXPECT_EQ(level.surfaces[0].texture_name.text(), "t");
+    EXPECT_EQ(triangle_indices(level, 0), (std::vector<uint16_t>{0, 1, 2}));
+    ASSERT_EQ(level.vertices.size(), 3u);
+    EXPECT_EQ(level.vertices[2].y, 1.0f);
+    EXPECT_EQ(level.vertices[2].z, 1.0f);
+
+    LoadResult quiet = load_level(bytes, false);
+    ASSERT_TRUE(quiet.level);
+    EXPECT_EQ(quiet.console, "final position: 228 counter: \n");
+}
+
+TEST(BspReader, AllZeroHeaderGivesEmptyLevel)
+{
+    std::vector<uint8_t> bytes(52, 0);
+    LoadResult result = load_level(bytes, true);
+    ASSERT_TRUE(result.level) << result.error;
+    EXPECT_EQ(result.console, header_block(0, 0, 0, "0.0") + "final position: 52 counter: \n");
+    const BspData& level = *result.level;
+    EXPECT_TRUE(level.models.empty());
+    EXPECT_TRUE(level.word4s.empty());
+    EXPECT_TRUE(level.surfaces.empty());
+    EXPECT_TRUE(level.vertices.empty());
+    EXPECT_TRUE(level.tex_coords.empty());
+    EXPECT_TRUE(level.indices.empty());
+    EXPECT_TRUE(level.extra_indices.empty());
+}
+
+TEST(BspReader, VersionLineShowsMajorBeforeMinor)
+{
+    std::vector<uint8_t> bytes(52, 0);
+    bytes[4] = 0x04; // minor, low byte
+    bytes[6] = 0x01; // major, low byte
+    LoadResult result = load_level(bytes, true);
+    ASSERT_TRUE(result.level);
+    EXPECT_EQ(result.level->header.minor_version, 4);
+    EXPECT_EQ(result.level->header.major_version, 1);
+    EXPECT_NE(result.console.find("\tVersion: 1.4\n"), std::string::npos) << result.console;
+
+    bytes[5] = 0xFF;
+    bytes[7] = 0xFF;
+    EXPECT_NE(load_level(bytes, true).console.find("\tVersion: 65281.65284\n"), std::string::npos);
+}
+
+TEST(BspReader, SurfaceModelIndexMustNameAModel)
+{
+    struct Case {
+        unsigned model_count;
+        uint32_t model_index;
+        bool accepted;
+    };
+    const Case cases[] = {{2, 1, true}, {2, 2, false}, {0, 0, false}, {1, 0xFFFFFFFF, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.model_count << " models, index " << c.model_index);
+        LevelSpec spec;
+        for (unsigned i = 0; i < c.model_count; ++i)
+            spec.models.push_back("model" + std::to_string(i));
+        spec.vertices = {{0, 0, 0}};
+        add_surface(spec, c.model_index, "wall", {{0, 0, 0}});
+        LoadResult result = load_level(build_level(spec), true);
+        EXPECT_EQ(result.level.has_value(), c.accepted);
+        if (c.accepted)
+            continue;
+        EXPECT_EQ(result.error, model_index_error);
+        // The header block stays printed; the listing and closing line never come.
+        EXPECT_EQ(result.console, header_block(c.model_count, 1, 0));
+    }
+}
+
+TEST(BspReader, ModelsListTheirSurfacesInFileOrder)
+{
+    LevelSpec spec;
+    spec.models = {"first", "second"};
+    spec.vertices = {{0, 0, 0}};
+    add_surface(spec, 1, "a", {});
+    add_surface(spec, 0, "b", {});
+    add_surface(spec, 1, "c", {});
+    LoadResult result = load_level(build_level(spec), true);
+    ASSERT_TRUE(result.level) << result.error;
+    const BspData& level = *result.level;
+    ASSERT_EQ(level.models[0].surfaces.size(), 1u);
+    EXPECT_EQ(level.models[0].surfaces[0].texture_name.text(), "b");
+    ASSERT_EQ(level.models[1].surfaces.size(), 2u);
+    EXPECT_EQ(level.models[1].surfaces[0].texture_name.text(), "a");
+    EXPECT_EQ(level.models[1].surfaces[1].texture_name.text(), "c");
+    ASSERT_EQ(level.surfaces.size(), 3u);
+    EXPECT_EQ(level.surfaces[0].model_index, 1u);
+    EXPECT_EQ(level.surfaces[1].model_index, 0u);
+    EXPECT_EQ(level.surfaces[2].texture_name.text(), "c");
+    EXPECT_EQ(result.console, header_block(2, 1, 0) +
+                                  "\t\tfirst's surfaces:\n"
+                                  "\t\t\tb\n"
+                                  "\t\tsecond's surfaces:\n"
+                                  "\t\t\ta\n"
+                                  "\t\t\tc\n"
+                                  "num triangles: 0 num indices: 0\n"
+                                  "num triangles: 0 num indices: 0\n"
+                                  "num triangles: 0 num indices: 0\n"
+                                  "final position: " +
+                                  std::to_string(build_level(spec).size()) + " counter: \n");
+}
+
+TEST(BspReader, TrianglesTakeVertexNumbersFromTheirRecordsTable)
+{
+    LevelSpec spec;
+    spec.models = {"m"};
+    spec.surfaces = {{0, "a"}, {0, "b"}, {0, "c"}};
+    spec.geometry = {
+        {{7, 8, 9}, {{2, 0, 1}}},
+        // Corner numbers restart at 0 in every record.
+        {{4, 5, 6, 3}, {{0, 1, 3}, {3, 2, 2}}},
+        // A table without triangles, and no triangles at all.
+        {{1, 2}, {}},
+    };
+    LoadResult result = load_level(build_level(spec), true);
+    ASSERT_TRUE(result.level) << result.error;
+    EXPECT_EQ(triangle_indices(*result.level, 0), (std::vector<uint16_t>{9, 7, 8}));
+    EXPECT_EQ(triangle_indices(*result.level, 1), (std::vector<uint16_t>{4, 5, 3, 3, 6, 6}));
+    EXPECT_TRUE(triangle_indices(*result.level, 2).empty());
+    EXPECT_NE(result.console.find("num triangles: 1 num indices: 3\n"
+                                  "num triangles: 2 num indices: 4\n"
+                                  "num triangles: 0 num indices: 2\n"),
+              std::string::npos)
+        << result.console;
+}
+
+TEST(BspReader, RejectsCornerOutsideItsTable)
+{
+    LevelSpec spec;
+    spec.models = {"m"};
+    spec.surfaces = {{0, "a"}, {0, "b"}};
+    spec.geometry = {{{7, 8, 9}, {{0, 1, 2}}}, {{7, 8, 9}, {{0, 1, 2}, {0, 3, 1}}}};
+    LoadResult result = load_level(build_level(spec), true);
+    EXPECT_FALSE(result.level);
+    EXPECT_EQ(result.error, corner_error);
+    EXPECT_EQ(result.console, header_block(1, 0, 0) +
+                                  "\t\tm's surfaces:\n\t\t\ta\n\t\t\tb\n"
+                                  "num triangles: 1 num indices: 3\n"
+                                  "num triangles: 2 num indices: 3\n");
+}
+
+TEST(BspReader, HonoursTheSizeOfEverySection)
+{
+    // Every section holds something, so any record size read wrong shifts
+    // the vertices, texture coordinates and triangles out of place.
+    LevelSpec spec;
+    spec.models = {"m", "n"};
+    spec.block16_count = 3;
+    spec.word4s = {{1, 2, 3, 4}, {5, 6, 7, 65535}};
+    spec.dword4_count = 5;
+    spec.vertices = {{1.5f, -2.0f, 3.25f}, {4, 5, 6}};
+    spec.tex_coords = {{0.5f, 0.25f}, {-1, 2}, {3, 4}};
+    spec.indices = {10, 11, 12};
+    spec.extra_indices = {20, 21, 22, 23, 24};
+    add_surface(spec, 1, "floor", {{0, 1, 1}});
+    std::vector<uint8_t> bytes = build_level(spec);
+
+    LoadResult result = load_level(bytes, false);
+    ASSERT_TRUE(result.level) << result.error;
+    const BspData& level = *result.level;
+    EXPECT_EQ(result.console, "final position: " + std::to_string(bytes.size()) + " counter: \n");
+    ASSERT_EQ(level.word4s.size(), 2u);
+    EXPECT_EQ(level.word4s[1].values, (std::array<uint16_t, 4>{5, 6, 7, 65535}));
+    ASSERT_EQ(level.vertices.size(), 2u);
+    EXPECT_EQ(level.vertices[0].x, 1.5f);
+    EXPECT_EQ(level.vertices[0].y, -2.0f);
+    EXPECT_EQ(level.vertices[0].z, 3.25f);
+    ASSERT_EQ(level.tex_coords.size(), 3u);
+    EXPECT_EQ(level.tex_coords[0].v, 0.25f);
+    EXPECT_EQ(level.tex_coords[2].u, 3.0f);
+    EXPECT_EQ(level.indices, (std::vector<uint16_t>{10, 11, 12}));
+    EXPECT_EQ(level.extra_indices, (std::vector<uint16_t>{20, 21, 22, 23, 24}));
+    EXPECT_EQ(triangle_indices(level, 0), (std::vector<uint16_t>{0, 1, 1}));
+    EXPECT_EQ(level.header.block16_count, 3u);
+    EXPECT_EQ(level.header.dword4_count, 5u);
+}
+
+TEST(BspReader, IgnoresBytesAfterTheLastSection)
+{
+    LevelSpec spec = one_triangle_level();
+    spec.trailing = {1, 2, 3, 4, 5};
+    LoadResult result = load_level(build_level(spec), false);
+    ASSERT_TRUE(result.level) << result.error;
+    EXPECT_EQ(result.console, "final position: 228 counter: \n");
+}
+
+TEST(BspReader, NamesFillingAll32BytesKeepEveryByte)
+{
+    const std::string long_model(32, 'M');
+    const std::string long_texture = "textures/walls/brick_large_00001";
+    ASSERT_EQ(long_texture.size(), 32u);
+    LevelSpec spec;
+    spec.models = {long_model};
+    add_surface(spec, 0, long_texture, {});
+    LoadResult result = load_level(build_level(spec), true);
+    ASSERT_TRUE(result.level) << result.error;
+    EXPECT_EQ(result.level->models[0].name.text(), long_model);
+    EXPECT_EQ(result.level->surfaces[0].texture_name.text(), long_texture);
+    EXPECT_NE(result.console.find("\t\t" + long_model + "'s surfaces:\n\t\t\t" + long_texture + "\n"),
+              std::string::npos);
+}
+
+TEST(BspReader, RejectsEveryTruncatedPrefix)
+{
+    LevelSpec spec;
+    spec.models = {"m"};
+    spec.block16_count = 1;
+    spec.word4s = {{1, 2, 3, 4}};
+    spec.dword4_count = 1;
+    spec.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
+    spec.tex_coords = {{0, 0}};
+    spec.indices = {1};
+    spec.extra_indices = {2};
+    add_surface(spec, 0, "a", {{0, 1, 2}});
+    add_surface(spec, 0, "b", {{2, 1, 0}});
+    const std::vector<uint8_t> bytes = build_level(spec);
+    for (StreamKind kind : {StreamKind::regular_file, StreamKind::memory}) {
+        for (size_t length = 0; length < bytes.size(); ++length) {
+            SCOPED_TRACE(testing::Message() << "prefix of " << length << " bytes");
+            std::vector<uint8_t> prefix(bytes.begin(), bytes.begin() + length);
+            LoadResult result = load_level(prefix, true, kind);
+            ASSERT_FALSE(result.level);
+            ASSERT_EQ(result.error, unexpected_end);
+            ASSERT_EQ(result.console.find("final position"), std::string::npos);
+        }
+    }
+}
+
+TEST(BspReader, RejectsHugeCountsWithoutGrowingMemory)
+{
+    // Each count claims four billion records in a file that has none; the
+    // reader must give up at once instead of allocating for the claim.
+    const size_t count_offsets[] = {
+        header_offset::model_count,   header_offset::vertex_count,      header_offset::tex_coord_count,
+        header_offset::index_count,   header_offset::extra_index_count, header_offset::surface_count,
+        header_offset::dword4_count,  header_offset::block16_count,     header_offset::word4_count,
+    };
+    for (size_t offset : count_offsets) {
+        for (StreamKind kind : {StreamKind::regular_file, StreamKind::memory, StreamKind::pipe}) {
+            SCOPED_TRACE(testing::Message() << "count at offset " << offset);
+            std::vector<uint8_t> bytes(52, 0);
+            set_u32(bytes, offset, 0xFFFFFFFF);
+            LoadResult result = load_level(bytes, false, kind);
+            EXPECT_FALSE(result.level);
+            EXPECT_EQ(result.error, unexpected_end);
+        }
+    }
+}
+
+TEST(BspReader, RejectsGeometryRecordsClaimingHugeCounts)
+{
+    LevelSpec spec = one_triangle_level();
+    std::vector<uint8_t> bytes = build_level(spec);
+    const size_t geometry_head = bytes.size() - (36 + 2 * 3 + 6 * 1);
+    for (size_t field : {geometry_head + 28, geometry_head + 32}) {
+        std::vector<uint8_t> hostile = bytes;
+        set_u32(hostile, field, 0xFFFFFFFF);
+        EXPECT_EQ(load_level(hostile, false).error, unexpected_end);
+    }
+}
+
+TEST(BspReader, PipeAndFileGiveTheSameResult)
+{
+    LevelSpec spec = one_triangle_level();
+    spec.trailing.assign(200000, 7); // more than a pipe holds at once
+    const std::vector<uint8_t> bytes = build_level(spec);
+    LoadResult from_file = load_level(bytes, true, StreamKind::regular_file);
+    LoadResult from_pipe = load_level(bytes, true, StreamKind::pipe);
+    ASSERT_TRUE(from_file.level && from_pipe.level);
+    EXPECT_EQ(from_pipe.console, from_file.console);
+    EXPECT_EQ(triangle_indices(*from_pipe.level, 0), triangle_indices(*from_file.level, 0));
+
+    std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + 200);
+    EXPECT_EQ(load_level(cut, true, StreamKind::pipe).console, load_level(cut, true).console);
+}
+
+} // namespace

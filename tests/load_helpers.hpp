@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "bsp/bsp_data.hpp"
+
+// How a test hands level bytes to the reader.
+enum class StreamKind { regular_file, memory, pipe };
+
+struct LoadResult {
+    std::optional<BspData> level; // set when the reader accepted the file
+    std::string error;            // the message text it threw otherwise
+    std::string console;          // everything it printed
+};
+
+// Runs the reader over `bytes` with `verbose` as given, capturing standard
+// output. Restores `verbose` afterwards.
+LoadResult load_level(const std::vector<uint8_t>& bytes, bool verbose_on,
+                      StreamKind kind = StreamKind::regular_file);
