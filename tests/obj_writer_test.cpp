@@ -1,0 +1,294 @@
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "obj/mtl_writer.hpp"
+#include "obj/obj_writer.hpp"
+#include "temp_dir.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct SurfaceSpec {
+    std::string texture;
+    std::vector<uint16_t> triangle_indices;
+};
+
+BspData make_level(const std::vector<Vec3>& vertices, const std::vector<Vec2>& tex_coords,
+                   const std::vector<SurfaceSpec>& surfaces)
+{
+    BspData level;
+    level.vertices = vertices;
+    level.tex_coords = tex_coords;
+    for (const SurfaceSpec& spec : surfaces) {
+        BspSurface surface;
+        std::copy(spec.texture.begin(), spec.texture.end(), surface.texture_name.bytes.begin());
+        surface.triangle_indices = spec.triangle_indices;
+        level.surfaces.push_back(surface);
+    }
+    level.header.vertex_count = static_cast<uint32_t>(vertices.size());
+    level.header.tex_coord_count = static_cast<uint32_t>(tex_coords.size());
+    level.header.surface_count = static_cast<uint32_t>(surfaces.size());
+    return level;
+}
+
+const std::vector<Vec3> corner_vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 1}};
+const std::vector<Vec2> corner_tex_coords = {{0, 0}, {1, 0}, {0, 1}};
+
+const char* const file_head = "# This is a converted version of a Dravic .BSP file!\n\n";
+
+// Runs the writer in a fresh directory; returns the thrown message, if any.
+struct WriteResult {
+    std::string error;
+    std::string obj;
+    std::string mtl;
+};
+
+std::string write_in(const TempDir& dir, const BspData& level, const std::string& output_name)
+{
+    fs::path previous = fs::current_path();
+    fs::current_path(dir.root());
+    std::string error;
+    try {
+        write_obj(level, output_name);
+    } catch (const char* message) {
+        error = message;
+    }
+    fs::current_path(previous);
+    return error;
+}
+
+WriteResult convert(const BspData& level)
+{
+    TempDir dir;
+    WriteResult result;
+    result.error = write_in(dir, level, "out.obj");
+    if (result.error.empty()) {
+        result.obj = read_file(dir.path("out.obj"));
+        result.mtl = read_file(dir.path("out.mtl"));
+    }
+    return result;
+}
+
+TEST(ObjWriter, WritesOneTriangleLevel)
+{
+    WriteResult result = convert(make_level(corner_vertices, corner_tex_coords, {{"wall", {0, 1, 2}}}));
+    ASSERT_EQ(result.error, "");
+    EXPECT_EQ(result.obj, std::string(file_head) +
+                              "mtllib out.mtl\n"
+                              "\n"
+                              "v 0.000000 0.000000 0.000000\n"
+                              "v 0.000000 0.000000 1.000000\n"
+                              "v 1.000000 1.000000 0.000000\n"
+                              "\n"
+                              "vt 0.000000 -0.000000\n"
+                              "vt 1.000000 -0.000000\n"
+                              "vt 0.000000 -1.000000\n"
+                              "\n"
+                              "vn 0.707107 -0.707107 0.000000\n"
+                              "\n"
+                              "\n"
+                              "g surface0\n"
+                              "usemtl wall\n"
+                              "f 3/3/1 2/2/1 1/1/1\n");
+    EXPECT_EQ(result.mtl, "newmtl wall\nmap_Kd wall.bmp\n\n");
+}
+
+TEST(ObjWriter, LevelWithoutSurfacesGetsEmptyMaterialFile)
+{
+    WriteResult result = convert(make_level({{1, 2, 3}}, {{0.5f, 0}}, {}));
+    ASSERT_EQ(result.error, "");
+    EXPECT_EQ(result.obj, std::string(file_head) +
+                              "mtllib out.mtl\n\n"
+                              "v 3.000000 2.000000 1.000000\n"
+                              "\n"
+                              "vt 0.500000 -0.000000\n"
+                              "\n"
+                              "\n");
+    EXPECT_EQ(result.mtl, "");
+}
+
+TEST(ObjWriter, LevelWithoutTextureCoordinatesStillNumbersThemByVertex)
+{
+    WriteResult result = convert(make_level(corner_vertices, {}, {{"wall", {2, 1, 0}}}));
+    ASSERT_EQ(result.error, "");
+    EXPECT_EQ(result.obj, std::string(file_head) +
+                              "mtllib out.mtl\n\n"
+                              "v 0.000000 0.000000 0.000000\n"
+                              "v 0.000000 0.000000 1.000000\n"
+                              "v 1.000000 1.000000 0.000000\n"
+                              "\n"
+                              "\n"
+                              "vn -0.707107 0.707107 0.000000\n"
+                              "\n"
+                              "\n"
+                              "g surface0\n"
+                              "usemtl wall\n"
+                              "f 1/1/1 2/2/1 3/3/1\n");
+}
+
+TEST(ObjWriter, GroupsNumberSurfacesAndNormalsRunOnAcrossThem)
+{
+    const std::vector<Vec3> vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 1}, {0, 0, 1}};
+    // An empty surface, a degenerate triangle and a texture used twice:
+    // every surface gets its group, every triangle its own normal number.
+    WriteResult result = convert(make_level(vertices, {}, {
+                                                              {"floor", {0, 1, 2, 3, 3, 3}},
+                                                              {"sky", {}},
+                                                              {"floor", {2, 1, 0, 0, 1}},
+                                                          }));
+    ASSERT_EQ(result.error, "");
+    EXPECT_EQ(result.obj, std::string(file_head) +
+                              "mtllib out.mtl\n\n"
+                              "v 0.000000 0.000000 0.000000\n"
+                              "v 0.000000 0.000000 1.000000\n"
+                              "v 1.000000 1.000000 0.000000\n"
+                              "v 1.000000 0.000000 0.000000\n"
+                              "\n"
+                              "\n"
+                              "vn 0.707107 -0.707107 0.000000\n"
+                              "vn -nan -nan -nan\n"
+                              "vn -0.707107 0.707107 0.000000\n"
+                              "\n"
+                              "\n"
+                              "g surface0\n"
+                              "usemtl floor\n"
+                              "f 3/3/1 2/2/1 1/1/1\n"
+                              "f 4/4/2 4/4/2 4/4/2\n"
+                              "\n"
+                              "g surface1\n"
+                              "usemtl sky\n"
+                              "\n"
+                              "g surface2\n"
+                              "usemtl floor\n"
+                              "f 1/1/3 2/2/3 3/3/3\n");
+    EXPECT_EQ(result.mtl, "newmtl floor\nmap_Kd floor.bmp\n\nnewmtl sky\nmap_Kd sky.bmp\n\n");
+}
+
+TEST(ObjWriter, NormalsRoundAsWorkedOutIndependently)
+{
+    // Expected lines from tests/tools/expected_normals.py.
+    const std::vector<Vec3> vertices = {
+        {0, 0, 0},          {1, 0, 0},           {0, 1, 1},           {0.1f, 0.2f, 0.3f},
+        {1.7f, -2.3f, 0.9f}, {-4.1f, 5.5f, 2.2f}, {1e-3f, 2e-3f, 0},   {3e-3f, -1e-3f, 5e-3f},
+        {7e-3f, 7e-3f, -2e-3f}, {1000.5f, -20.25f, 3.125f}, {-7.75f, 600, 12.5f}, {44, 44, -900},
+    };
+    WriteResult result = convert(make_level(vertices, {}, {{"a", {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}}}));
+    ASSERT_EQ(result.error, "");
+    EXPECT_NE(result.obj.find("\n\nvn 0.707107 -0.707107 0.000000\n"
+                              "vn -0.204177 -0.561992 -0.801546\n"
+                              "vn 0.583713 0.708795 -0.396091\n"
+                              "vn 0.440512 -0.766467 -0.467415\n\n"),
+              std::string::npos)
+        << result.obj;
+}
+
+TEST(ObjWriter, EmptyTextureNameIsAMaterialToo)
+{
+    WriteResult result = convert(make_level(corner_vertices, {}, {{"wall", {}}, {"", {}}}));
+    ASSERT_EQ(result.error, "");
+    EXPECT_NE(result.obj.find("\ng surface1\nusemtl \n"), std::string::npos);
+    EXPECT_EQ(result.mtl, "newmtl \nmap_Kd .bmp\n\nnewmtl wall\nmap_Kd wall.bmp\n\n");
+}
+
+TEST(ObjWriter, WritesHighestVertexIndexPlusOne)
+{
+    std::vector<Vec3> vertices(65536);
+    WriteResult result = convert(make_level(vertices, {}, {{"a", {65535, 0, 65535}}}));
+    ASSERT_EQ(result.error, "");
+    EXPECT_NE(result.obj.find("\nf 65536/65536/1 1/1/1 65536/65536/1\n"), std::string::npos);
+}
+
+TEST(ObjWriter, MaterialsSortByByteValue)
+{
+    const std::string e_acute = "\xC3\xA9t\xC3\xA9";
+    WriteResult result =
+        convert(make_level({}, {}, {{"wall", {}}, {e_acute, {}}, {"floor", {}}, {"Wall", {}}, {"wall2", {}}}));
+    ASSERT_EQ(result.error, "");
+    EXPECT_EQ(result.mtl, "newmtl Wall\nmap_Kd Wall.bmp\n\n"
+                          "newmtl floor\nmap_Kd floor.bmp\n\n"
+                          "newmtl wall\nmap_Kd wall.bmp\n\n"
+                          "newmtl wall2\nmap_Kd wall2.bmp\n\n"
+                          "newmtl " + e_acute + "\nmap_Kd " + e_acute + ".bmp\n\n");
+}
+
+TEST(MaterialFileName, ReplacesTheLastDotAnywhereInThePath)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"default.obj", "default.mtl"}, {"maps/level.obj", "maps/level.mtl"}, {"level", "level.mtl"},
+        {"level.old.obj", "level.old.mtl"}, {"out.d/level", "out.mtl"}, {"./level", ".mtl"},
+        {"out.mtl", "out.mtl"}, {"", ".mtl"},
+    };
+    for (const auto& [output, material] : cases)
+        EXPECT_EQ(material_file_name(output), material) << output;
+}
+
+TEST(ObjWriter, MaterialPathGoesIntoTheObjUnchanged)
+{
+    TempDir dir;
+    fs::create_directory(dir.path("maps"));
+    const BspData level = make_level(corner_vertices, {}, {{"wall", {0, 1, 2}}});
+    for (const auto& [output, material] : {std::pair{"maps/level.obj", "maps/level.mtl"}, {"level", "level.mtl"}}) {
+        ASSERT_EQ(write_in(dir, level, output), "");
+        EXPECT_EQ(read_file(dir.path(output)).substr(0, 80).find(std::string("\nmtllib ") + material + "\n\n"),
+                  std::string(file_head).size() - 1);
+        EXPECT_EQ(read_file(dir.path(material)), "newmtl wall\nmap_Kd wall.bmp\n\n");
+    }
+}
+
+TEST(ObjWriter, MaterialFileThatCannotBeOpenedLeavesTheObjComplete)
+{
+    TempDir dir;
+    fs::create_directory(dir.path("out.mtl"));
+    const BspData level = make_level(corner_vertices, corner_tex_coords, {{"wall", {0, 1, 2}}});
+    EXPECT_EQ(write_in(dir, level, "out.obj"), "Unable to open material file for output");
+    WriteResult reference = convert(level);
+    EXPECT_EQ(read_file(dir.path("out.obj")), reference.obj);
+}
+
+TEST(ObjWriter, RejectsLevelsAndPathsItCannotWrite)
+{
+    const BspData good = make_level(corner_vertices, {}, {{"wall", {0, 1, 2}}});
+    const BspData bad_index = make_level(corner_vertices, {}, {{"wall", {0, 1, 2}}, {"sky", {0, 3, 1}}});
+    struct Case {
+        const char* name;
+        const BspData& level;
+        std::string output;
+        std::string error;
+    };
+    const Case cases[] = {
+        {"vertex index past the last vertex", bad_index, "out.obj",
+         "Invalid .bsp file! Triangle vertex index out of range!"},
+        {"missing directory", good, "missing/out.obj", "Unable to open OBJ file for output"},
+        {"material path equal to the output", good, "out.mtl",
+         "Output file would be overwritten by its material file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        EXPECT_EQ(write_in(dir, c.level, c.output), c.error);
+        EXPECT_TRUE(fs::is_empty(dir.root())) << "nothing may be written";
+    }
+}
+
+TEST(ObjWriter, ReportsFullDisk)
+{
+    const BspData level = make_level(corner_vertices, {}, {{"wall", {0, 1, 2}}});
+    {
+        TempDir dir;
+        fs::create_symlink("/dev/full", dir.path("out.obj"));
+        EXPECT_EQ(write_in(dir, level, "out.obj"), "Unable to write OBJ file");
+        EXPECT_FALSE(fs::exists(dir.path("out.mtl"))) << "no material file after a failed OBJ";
+    }
+    {
+        TempDir dir;
+        fs::create_symlink("/dev/full", dir.path("out.mtl"));
+        EXPECT_EQ(write_in(dir, level, "out.obj"), "Unable to write material file");
+    }
+}
+
+} // namespace
