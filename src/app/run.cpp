@@ -1,2 +1,100 @@
 #include "app/run.hpp"
-int run(int, char**) { return 0; }
+
+#include <cstdio>
+#include <memory>
+#include <new>
+#include <string_view>
+
+#include "app/console.hpp"
+#include "app/verbose.hpp"
+#include "bsp/bsp_reader.hpp"
+#include "obj/obj_writer.hpp"
+
+namespace {
+
+constexpr int version_major = 0;
+constexpr int version_minor = 1;
+
+struct Arguments {
+    bool has_input = false;
+    std::string input_path;
+    std::string output_path = "default.obj";
+};
+
+// "-v" counts anywhere; the first other argument is the input and each later
+// one replaces the output, so the last one wins.
+Arguments scan_arguments(int argc, char** argv)
+{
+    Arguments arguments;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (argument == "-v") {
+            verbose = true;
+        } else if (!arguments.has_input) {
+            arguments.input_path = argument;
+            arguments.has_input = true;
+        } else {
+            arguments.output_path = argument;
+        }
+    }
+    return arguments;
+}
+
+void report(std::string_view message)
+{
+    console_line(message);
+    console_line("");
+}
+
+struct FileCloser {
+    void operator()(FILE* file) const { std::fclose(file); }
+};
+
+int convert(const Arguments& arguments)
+{
+    std::unique_ptr<FILE, FileCloser> input(std::fopen(arguments.input_path.c_str(), "rb"));
+    if (!input) {
+        report("Unable to open the requested file");
+        return 1;
+    }
+    BspData level = load_bsp(input.get());
+    // The input is closed before any output is opened, so an output path
+    // equal to the input path safely replaces the level.
+    input.reset();
+    // Nothing needs the level after the writer, so it takes it over whole.
+    write_obj(std::move(level), arguments.output_path);
+    return 0;
+}
+
+} // namespace
+
+void print_usage(const std::string& program_name)
+{
+    console_line("Meshwright v" + std::to_string(version_major) + "." + std::to_string(version_minor) +
+                 " built Mar 11 2007");
+    console_line("Usage: ");
+    console_line("\t" + program_name + " filename [output filename]");
+    console_line("where 'filename' is a valid Dravic BSP file");
+    console_line("");
+}
+
+int run(int argc, char** argv)
+{
+    try {
+        if (argc < 2) {
+            print_usage(argc > 0 && argv[0] ? argv[0] : "");
+            return 0;
+        }
+        const Arguments arguments = scan_arguments(argc, argv);
+        if (!arguments.has_input) {
+            report("Must specify an input file");
+            return 1;
+        }
+        return convert(arguments);
+    } catch (const char* message) {
+        report(std::string("Exception thrown: ") + message);
+    } catch (const std::bad_alloc&) {
+        report("Exception thrown: Out of memory");
+    }
+    return 1;
+}

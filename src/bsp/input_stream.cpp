@@ -26,6 +26,9 @@ size_t InputStream::read_some(uint8_t* out, size_t size)
 {
     size_t got = std::fread(out, 1, size, file_);
     consumed_ += got;
+    // A read error (a directory, a failing disk) is not the end of the file.
+    if (got != size && std::ferror(file_))
+        throw "Unable to read the requested file";
     return got;
 }
 

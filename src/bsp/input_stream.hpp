@@ -12,7 +12,7 @@ public:
     explicit InputStream(FILE* file);
 
     // Reads up to `size` bytes and returns how many arrived; fewer only at
-    // the end of the file.
+    // the end of the file. Throws when the file cannot be read.
     size_t read_some(uint8_t* out, size_t size);
 
     // Reads exactly `size` bytes, or rejects the file as ending early.

@@ -1,0 +1,225 @@
+// Runs the built meshwright executable as its own process in a fresh
+// directory and checks everything it prints and leaves behind.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "level_builder.hpp"
+#include "temp_dir.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+    std::string out;
+    std::string err;
+    int status = -1;
+    std::map<std::string, std::string> files; // every file in the directory afterwards
+
+    bool operator==(const Outcome&) const = default;
+};
+
+// Runs meshwright in `dir` with `argv` exactly as given (element 0 included;
+// an empty vector gives the program no arguments at all).
+Outcome run_in(const TempDir& dir, const std::vector<std::string>& argv, rlim_t address_space_limit = RLIM_INFINITY)
+{
+    TempDir capture;
+    const std::string out_path = capture.path("stdout");
+    const std::string err_path = capture.path("stderr");
+    pid_t child = fork();
+    if (child == 0) {
+        std::vector<char*> args;
+        for (const std::string& arg : argv)
+            args.push_back(const_cast<char*>(arg.c_str()));
+        args.push_back(nullptr);
+        int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const rlimit limit{address_space_limit, address_space_limit};
+        if (out < 0 || err < 0 || setrlimit(RLIMIT_AS, &limit) != 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(dir.root().c_str()) != 0)
+            _exit(127);
+        execv(MESHWRIGHT_EXE, args.data());
+        _exit(127);
+    }
+    Outcome outcome;
+    int wait_status = 0;
+    if (child < 0 || waitpid(child, &wait_status, 0) != child)
+        throw std::runtime_error("cannot run meshwright");
+    outcome.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+    outcome.out = read_file(out_path);
+    outcome.err = read_file(err_path);
+    for (const auto& entry : fs::directory_iterator(dir.root())) {
+        std::string name = entry.path().filename().string();
+        outcome.files[name] = entry.is_regular_file() ? read_file(entry.path().string()) : "<directory>";
+    }
+    return outcome;
+}
+
+Outcome run_with(const std::map<std::string, std::string>& files, const std::vector<std::string>& args)
+{
+    TempDir dir;
+    for (const auto& [name, content] : files)
+        write_file(dir.path(name), std::vector<uint8_t>(content.begin(), content.end()));
+    std::vector<std::string> argv = {"meshwright"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run_in(dir, argv);
+}
+
+std::string bytes_text(const std::vector<uint8_t>& bytes)
+{
+    return {bytes.begin(), bytes.end()};
+}
+
+// One triangle named "wall" over three vertices with texture coordinates.
+const std::string level = [] {
+    LevelSpec spec;
+    spec.models = {"m"};
+    spec.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 1}};
+    spec.tex_coords = {{0, 0}, {1, 0}, {0, 1}};
+    add_surface(spec, 0, "wall", {{0, 1, 2}});
+    return bytes_text(build_level(spec));
+}();
+
+std::string expected_obj(const std::string& material_path)
+{
+    return "# This is a converted version of a Dravic .BSP file!\n\n"
+           "mtllib " + material_path + "\n\n"
+           "v 0.000000 0.000000 0.000000\nv 0.000000 0.000000 1.000000\nv 1.000000 1.000000 0.000000\n\n"
+           "vt 0.000000 -0.000000\nvt 1.000000 -0.000000\nvt 0.000000 -1.000000\n\n"
+           "vn 0.707107 -0.707107 0.000000\n\n"
+           "\ng surface0\nusemtl wall\nf 3/3/1 2/2/1 1/1/1\n";
+}
+
+const std::string expected_mtl = "newmtl wall\nmap_Kd wall.bmp\n\n";
+const std::string closing_line = "final position: " + std::to_string(level.size()) + " counter: \n";
+const std::string report = "BSP info:\n\tVersion: 1.0\n\tNum Models: 1\n\tNum vertices: 3\n\tNum indices: 0\n"
+                           "\tModels:\n\t\tm's surfaces:\n\t\t\twall\nnum triangles: 1 num indices: 3\n";
+
+Outcome converted(const std::string& stdout_text, const std::string& obj_name, const std::string& mtl_name)
+{
+    return {stdout_text, "", 0, {{"in.bsp", level}, {obj_name, expected_obj(mtl_name)}, {mtl_name, expected_mtl}}};
+}
+
+const std::string usage_tail = " filename [output filename]\nwhere 'filename' is a valid Dravic BSP file\n\n";
+
+TEST(CommandLine, WithoutArgumentsPrintsBannerAndUsage)
+{
+    TempDir dir;
+    const std::string banner = "Meshwright v0.1 built Mar 11 2007\nUsage: \n\t";
+    EXPECT_EQ(run_in(dir, {"./bin/mw"}), (Outcome{banner + "./bin/mw" + usage_tail, "", 0, {}}));
+    EXPECT_EQ(run_in(dir, {}), (Outcome{banner + usage_tail, "", 0, {}}));
+}
+
+TEST(CommandLine, NeedsAnInputPath)
+{
+    const Outcome missing{"Must specify an input file\n\n", "", 1, {}};
+    EXPECT_EQ(run_with({}, {"-v"}), missing);
+    EXPECT_EQ(run_with({}, {"-v", "-v"}), missing);
+}
+
+TEST(CommandLine, ReportsInputsItCannotOpen)
+{
+    const Outcome unopenable{"Unable to open the requested file\n\n", "", 1, {}};
+    for (const char* input : {"missing.bsp", "", "-V", "--v", "-vv", "-"}) {
+        SCOPED_TRACE(input);
+        EXPECT_EQ(run_with({}, {input, "out.obj"}), unopenable);
+    }
+    TempDir dir;
+    fs::create_directory(dir.path("maps"));
+    Outcome directory = run_in(dir, {"meshwright", "maps", "out.obj"});
+    EXPECT_EQ(directory, (Outcome{"Exception thrown: Unable to read the requested file\n\n", "", 1,
+                                  {{"maps", "<directory>"}}}));
+}
+
+TEST(CommandLine, ConvertsQuietlyToTheNamedOutput)
+{
+    EXPECT_EQ(run_with({{"in.bsp", level}}, {"in.bsp", "out.obj"}), converted(closing_line, "out.obj", "out.mtl"));
+    EXPECT_EQ(run_with({{"in.bsp", level}}, {"in.bsp"}), converted(closing_line, "default.obj", "default.mtl"));
+}
+
+TEST(CommandLine, VerboseSwitchCountsAnywhere)
+{
+    const Outcome expected = converted(report + closing_line, "out.obj", "out.mtl");
+    const std::vector<std::vector<std::string>> placements = {
+        {"-v", "in.bsp", "out.obj"},
+        {"in.bsp", "-v", "out.obj"},
+        {"in.bsp", "out.obj", "-v"},
+        {"-v", "in.bsp", "-v", "out.obj"},
+    };
+    for (const auto& args : placements)
+        EXPECT_EQ(run_with({{"in.bsp", level}}, args), expected) << args[0] << " " << args[1] << " " << args[2];
+}
+
+TEST(CommandLine, LookalikeSwitchesArePaths)
+{
+    for (const char* output : {"-V", "--v", "-vv", "-"}) {
+        SCOPED_TRACE(output);
+        const std::string material = std::string(output) + ".mtl";
+        EXPECT_EQ(run_with({{"in.bsp", level}}, {"in.bsp", output}), converted(closing_line, output, material));
+    }
+}
+
+TEST(CommandLine, LastOfSeveralPathsIsTheOutput)
+{
+    EXPECT_EQ(run_with({{"in.bsp", level}}, {"in.bsp", "a.obj", "b.obj", "c.obj"}),
+              converted(closing_line, "c.obj", "c.mtl"));
+    // An empty output path cannot be opened; the level was read completely first.
+    EXPECT_EQ(run_with({{"in.bsp", level}}, {"in.bsp", "a.obj", ""}),
+              (Outcome{closing_line + "Exception thrown: Unable to open OBJ file for output\n\n", "", 1,
+                       {{"in.bsp", level}}}));
+}
+
+TEST(CommandLine, OutputMayReplaceTheInput)
+{
+    Outcome outcome = run_with({{"in.bsp", level}}, {"in.bsp", "in.bsp"});
+    EXPECT_EQ(outcome, (Outcome{closing_line, "", 0, {{"in.bsp", expected_obj("in.mtl")}, {"in.mtl", expected_mtl}}}));
+}
+
+TEST(CommandLine, ReportsRejectedLevelsWithoutWritingAnything)
+{
+    LevelSpec spec;
+    spec.models = {"m"};
+    add_surface(spec, 1, "wall", {});
+    const std::string bad = bytes_text(build_level(spec));
+    const std::string message = "Exception thrown: Invalid .bsp file! Surface model index out of range!\n\n";
+    const std::string header = "BSP info:\n\tVersion: 1.0\n\tNum Models: 1\n\tNum vertices: 0\n\tNum indices: 0\n"
+                               "\tModels:\n";
+    EXPECT_EQ(run_with({{"in.bsp", bad}}, {"in.bsp", "out.obj"}), (Outcome{message, "", 1, {{"in.bsp", bad}}}));
+    EXPECT_EQ(run_with({{"in.bsp", bad}}, {"-v", "in.bsp", "out.obj"}),
+              (Outcome{header + message, "", 1, {{"in.bsp", bad}}}));
+
+    const std::string cut = level.substr(0, 100);
+    EXPECT_EQ(run_with({{"in.bsp", cut}}, {"in.bsp"}),
+              (Outcome{"Exception thrown: Invalid .bsp file! Unexpected end of file!\n\n", "", 1, {{"in.bsp", cut}}}));
+}
+
+TEST(CommandLine, RunningOutOfMemoryIsReported)
+{
+#ifdef MESHWRIGHT_SANITIZED
+    GTEST_SKIP() << "address space limits do not work under the address sanitizer";
+#else
+    // 8 million vertices really are in the file (as a sparse run of zeros),
+    // but 96 MiB of them do not fit in a 64 MiB address space.
+    TempDir dir;
+    std::vector<uint8_t> header(52, 0);
+    set_u32(header, header_offset::vertex_count, 8 << 20);
+    write_file(dir.path("big.bsp"), header);
+    fs::resize_file(dir.path("big.bsp"), 52 + 12 * (8 << 20));
+    Outcome outcome = run_in(dir, {"meshwright", "big.bsp"}, 64 << 20);
+    EXPECT_EQ(outcome.out, "Exception thrown: Out of memory\n\n");
+    EXPECT_EQ(outcome.err, "");
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.files.size(), 1u);
+#endif
+}
+
+} // namespace
