@@ -1,8 +1,11 @@
 #include "obj/obj_writer.hpp"
 
-#include <cstdio>
+#include <algorithm>
+#include <cstring>
 
 #include "obj/mtl_writer.hpp"
+#include "obj/number_format.hpp"
+#include "obj/output_file.hpp"
 #include "obj/triangle_normal.hpp"
 
 namespace {
@@ -25,36 +28,112 @@ void check_vertex_indices(const BspData& level)
     }
 }
 
-void write_normals(FILE* file, const BspData& level)
+// Writes `prefix` and the floats separated by blanks as one line.
+template <size_t N>
+void write_floats(OutputFile& file, std::string_view prefix, const float (&values)[N])
+{
+    char* out = append(file.room(prefix.size() + N * max_float_chars + 1), prefix);
+    for (size_t i = 0; i < N; ++i) {
+        out = format_float(out, values[i]);
+        *out++ = i + 1 < N ? ' ' : '\n';
+    }
+    file.commit(out);
+}
+
+void write_positions(OutputFile& file, const BspData& level)
+{
+    // The axes go out in the order z, y, x.
+    for (const Vec3& v : level.vertices)
+        write_floats(file, "v ", {v.z, v.y, v.x});
+    file.write("\n");
+}
+
+void write_tex_coords(OutputFile& file, const BspData& level)
+{
+    // OBJ counts v from the bottom of the image, the level from the top.
+    for (const Vec2& t : level.tex_coords)
+        write_floats(file, "vt ", {t.u, -t.v});
+    file.write("\n");
+}
+
+void write_normals(OutputFile& file, const BspData& level)
 {
     for (const BspSurface& surface : level.surfaces) {
         const auto& corners = surface.triangle_indices;
         for (size_t t = 0; t < triangle_count(surface); ++t) {
             const Vec3 n = triangle_normal(level.vertices[corners[3 * t]], level.vertices[corners[3 * t + 1]],
                                            level.vertices[corners[3 * t + 2]]);
-            std::fprintf(file, "vn %f %f %f\n", n.z, n.y, n.x);
+            write_floats(file, "vn ", {n.z, n.y, n.x});
         }
     }
+    file.write("\n");
 }
 
-TextureNames write_groups(FILE* file, const BspData& level)
+// The texts of the face lines' vertex numbers. Faces repeat the same (at most
+// 65536) numbers millions of times, so each text is made once.
+class VertexNumberTexts {
+public:
+    explicit VertexNumberTexts(size_t vertex_count) : texts_(std::min<size_t>(vertex_count, 65536))
+    {
+        for (size_t i = 0; i < texts_.size(); ++i) {
+            char* end = format_uint(texts_[i].digits, static_cast<uint32_t>(i + 1));
+            texts_[i].length = static_cast<uint8_t>(end - texts_[i].digits);
+        }
+    }
+
+    // Writes the text of vertex index `index` plus one; stores 8 bytes.
+    char* write(char* out, uint16_t index) const
+    {
+        const Text& text = texts_[index];
+        std::memcpy(out, text.digits, sizeof text.digits);
+        return out + text.length;
+    }
+
+private:
+    struct Text {
+        char digits[max_uint_chars];
+        uint8_t length;
+    };
+    std::vector<Text> texts_;
+};
+
+// One face, its corners reversed so that the winding matches the written
+// axis order; a corner's texture coordinate shares its vertex number.
+void write_face(OutputFile& file, const VertexNumberTexts& vertex_numbers, const uint16_t* corners,
+                uint32_t normal_number)
 {
+    char normal_text[max_uint_chars];
+    const size_t normal_length = static_cast<size_t>(format_uint(normal_text, normal_number) - normal_text);
+    char* out = append(file.room(2 + 9 * (max_uint_chars + 1)), "f");
+    for (int k = 2; k >= 0; --k) {
+        *out++ = ' ';
+        out = vertex_numbers.write(out, corners[k]);
+        *out++ = '/';
+        out = vertex_numbers.write(out, corners[k]);
+        *out++ = '/';
+        out = append(out, {normal_text, normal_length});
+    }
+    *out++ = '\n';
+    file.commit(out);
+}
+
+TextureNames write_groups(OutputFile& file, const BspData& level)
+{
+    const VertexNumberTexts vertex_numbers(level.vertices.size());
     TextureNames texture_names;
-    unsigned normal_number = 1;
+    uint32_t normal_number = 1;
     for (size_t j = 0; j < level.surfaces.size(); ++j) {
         const BspSurface& surface = level.surfaces[j];
-        const std::string name(surface.texture_name.text());
-        std::fprintf(file, "\ng surface%u\n", static_cast<unsigned>(j));
-        std::fprintf(file, "usemtl %s\n", name.c_str());
-        texture_names.insert(name);
-        const auto& corners = surface.triangle_indices;
-        for (size_t t = 0; t < triangle_count(surface); ++t, ++normal_number) {
-            const unsigned c0 = corners[3 * t] + 1u;
-            const unsigned c1 = corners[3 * t + 1] + 1u;
-            const unsigned c2 = corners[3 * t + 2] + 1u;
-            std::fprintf(file, "f %u/%u/%u %u/%u/%u %u/%u/%u\n", c2, c2, normal_number, c1, c1, normal_number, c0,
-                         c0, normal_number);
-        }
+        const std::string_view name = surface.texture_name.text();
+        constexpr std::string_view group = "\ng surface", usemtl = "\nusemtl ";
+        char* out = append(file.room(group.size() + max_uint_chars + usemtl.size()), group);
+        out = format_uint(out, static_cast<uint32_t>(j));
+        file.commit(append(out, usemtl));
+        file.write(name);
+        file.write("\n");
+        texture_names.emplace(name);
+        for (size_t t = 0; t < triangle_count(surface); ++t, ++normal_number)
+            write_face(file, vertex_numbers, surface.triangle_indices.data() + 3 * t, normal_number);
     }
     return texture_names;
 }
@@ -68,22 +147,14 @@ void write_obj(BspData level, const std::string& output_path)
         throw "Output file would be overwritten by its material file";
     check_vertex_indices(level);
 
-    FILE* file = std::fopen(output_path.c_str(), "w");
-    if (!file)
-        throw "Unable to open OBJ file for output";
-    std::fprintf(file, "# This is a converted version of a Dravic .BSP file!\n\n");
-    std::fprintf(file, "mtllib %s\n\n", material_path.c_str());
-    for (const Vec3& v : level.vertices)
-        std::fprintf(file, "v %f %f %f\n", v.z, v.y, v.x);
-    std::fprintf(file, "\n");
-    for (const Vec2& t : level.tex_coords)
-        std::fprintf(file, "vt %f %f\n", t.u, -t.v);
-    std::fprintf(file, "\n");
+    OutputFile file(output_path, "Unable to open OBJ file for output", "Unable to write OBJ file");
+    file.write("# This is a converted version of a Dravic .BSP file!\n\nmtllib ");
+    file.write(material_path);
+    file.write("\n\n");
+    write_positions(file, level);
+    write_tex_coords(file, level);
     write_normals(file, level);
-    std::fprintf(file, "\n");
     const TextureNames texture_names = write_groups(file, level);
-    bool failed = std::ferror(file) != 0;
-    if (std::fclose(file) != 0 || failed)
-        throw "Unable to write OBJ file";
+    file.close();
     write_mtl(material_path, texture_names);
 }
