@@ -297,6 +297,51 @@ TEST(BspReader, RejectsHugeCountsWithoutGrowingMemory)
     }
 }
 
+TEST(BspReader, RejectsCountsOneLargerThanTheFileHolds)
+{
+    // Each level holds records in one section only, so one record more than
+    // it holds runs into the end of the file.
+    struct Case {
+        const char* name;
+        size_t count_offset;
+        LevelSpec spec;
+    };
+    std::vector<Case> cases(8);
+    cases[0] = {"models", header_offset::model_count, {}};
+    cases[0].spec.models = {"a", "b"};
+    cases[1] = {"block16", header_offset::block16_count, {}};
+    cases[1].spec.block16_count = 2;
+    cases[2] = {"word4", header_offset::word4_count, {}};
+    cases[2].spec.word4s = {{1, 2, 3, 4}};
+    cases[3] = {"dword4", header_offset::dword4_count, {}};
+    cases[3].spec.dword4_count = 3;
+    cases[4] = {"vertices", header_offset::vertex_count, {}};
+    cases[4].spec.vertices = {{1, 2, 3}, {4, 5, 6}};
+    cases[5] = {"texture coordinates", header_offset::tex_coord_count, {}};
+    cases[5].spec.tex_coords = {{1, 2}};
+    cases[6] = {"indices", header_offset::index_count, {}};
+    cases[6].spec.indices = {1, 2, 3};
+    cases[7] = {"extra indices", header_offset::extra_index_count, {}};
+    cases[7].spec.extra_indices = {4};
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<uint8_t> bytes = build_level(c.spec);
+        ASSERT_TRUE(load_level(bytes, false).level);
+        uint32_t count = bytes[c.count_offset] | bytes[c.count_offset + 1] << 8;
+        set_u32(bytes, c.count_offset, count + 1);
+        EXPECT_EQ(load_level(bytes, false).error, unexpected_end);
+    }
+
+    // One surface more than the level has: its record is cut short inside
+    // the geometry that follows.
+    LevelSpec spec;
+    spec.models = {"m"};
+    add_surface(spec, 0, "a", {});
+    std::vector<uint8_t> bytes = build_level(spec);
+    set_u32(bytes, header_offset::surface_count, 2);
+    EXPECT_EQ(load_level(bytes, false).error, unexpected_end);
+}
+
 TEST(BspReader, RejectsGeometryRecordsClaimingHugeCounts)
 {
     LevelSpec spec = one_triangle_level();

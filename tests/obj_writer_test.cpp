@@ -112,8 +112,9 @@ TEST(ObjWriter, LevelWithoutSurfacesGetsEmptyMaterialFile)
     EXPECT_EQ(result.mtl, "");
 }
 
-TEST(ObjWriter, LevelWithoutTextureCoordinatesStillNumbersThemByVertex)
+TEST(ObjWriter, FacesNameOnlyTextureCoordinatesThatExist)
 {
+    // Without texture coordinates the faces name none ...
     WriteResult result = convert(make_level(corner_vertices, {}, {{"wall", {2, 1, 0}}}));
     ASSERT_EQ(result.error, "");
     EXPECT_EQ(result.obj, std::string(file_head) +
@@ -128,7 +129,13 @@ TEST(ObjWriter, LevelWithoutTextureCoordinatesStillNumbersThemByVertex)
                               "\n"
                               "g surface0\n"
                               "usemtl wall\n"
-                              "f 1/1/1 2/2/1 3/3/1\n");
+                              "f 1//1 2//1 3//1\n");
+
+    // ... and with some, only the faces whose corners all have one do.
+    const std::vector<Vec3> vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 1}, {0, 0, 1}};
+    result = convert(make_level(vertices, {{0.5f, 0.5f}, {1, 1}, {0, 1}}, {{"wall", {0, 1, 2, 1, 2, 3}}}));
+    ASSERT_EQ(result.error, "");
+    EXPECT_NE(result.obj.find("\nf 3/3/1 2/2/1 1/1/1\nf 4//2 3//2 2//2\n"), std::string::npos) << result.obj;
 }
 
 TEST(ObjWriter, GroupsNumberSurfacesAndNormalsRunOnAcrossThem)
@@ -136,7 +143,8 @@ TEST(ObjWriter, GroupsNumberSurfacesAndNormalsRunOnAcrossThem)
     const std::vector<Vec3> vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 1}, {0, 0, 1}};
     // An empty surface, a degenerate triangle and a texture used twice:
     // every surface gets its group, every triangle its own normal number.
-    WriteResult result = convert(make_level(vertices, {}, {
+    const std::vector<Vec2> tex_coords(4);
+    WriteResult result = convert(make_level(vertices, tex_coords, {
                                                               {"floor", {0, 1, 2, 3, 3, 3}},
                                                               {"sky", {}},
                                                               {"floor", {2, 1, 0, 0, 1}},
@@ -149,6 +157,10 @@ TEST(ObjWriter, GroupsNumberSurfacesAndNormalsRunOnAcrossThem)
                               "v 1.000000 1.000000 0.000000\n"
                               "v 1.000000 0.000000 0.000000\n"
                               "\n"
+                              "vt 0.000000 -0.000000\n"
+                              "vt 0.000000 -0.000000\n"
+                              "vt 0.000000 -0.000000\n"
+                              "vt 0.000000 -0.000000\n"
                               "\n"
                               "vn 0.707107 -0.707107 0.000000\n"
                               "vn -nan -nan -nan\n"
@@ -198,7 +210,8 @@ TEST(ObjWriter, EmptyTextureNameIsAMaterialToo)
 TEST(ObjWriter, WritesHighestVertexIndexPlusOne)
 {
     std::vector<Vec3> vertices(65536);
-    WriteResult result = convert(make_level(vertices, {}, {{"a", {65535, 0, 65535}}}));
+    std::vector<Vec2> tex_coords(65536);
+    WriteResult result = convert(make_level(vertices, tex_coords, {{"a", {65535, 0, 65535}}}));
     ASSERT_EQ(result.error, "");
     EXPECT_NE(result.obj.find("\nf 65536/65536/1 1/1/1 65536/65536/1\n"), std::string::npos);
 }

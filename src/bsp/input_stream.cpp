@@ -5,7 +5,7 @@
 
 namespace {
 
-constexpr uint64_t unknown_size_step_bytes = 1 << 20;
+constexpr uint64_t unknown_size_step_bytes = 1 << 16;
 
 }
 

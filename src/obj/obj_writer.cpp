@@ -98,10 +98,13 @@ private:
 };
 
 // One face, its corners reversed so that the winding matches the written
-// axis order; a corner's texture coordinate shares its vertex number.
+// axis order. A corner's texture coordinate shares its vertex number; a face
+// with a corner beyond the texture coordinates names none, since a reference
+// to a missing "vt" line makes readers reject the whole file.
 void write_face(OutputFile& file, const VertexNumberTexts& vertex_numbers, const uint16_t* corners,
-                uint32_t normal_number)
+                size_t tex_coord_count, uint32_t normal_number)
 {
+    const bool textured = std::max({corners[0], corners[1], corners[2]}) < tex_coord_count;
     char normal_text[max_uint_chars];
     const size_t normal_length = static_cast<size_t>(format_uint(normal_text, normal_number) - normal_text);
     char* out = append(file.room(2 + 9 * (max_uint_chars + 1)), "f");
@@ -109,7 +112,8 @@ void write_face(OutputFile& file, const VertexNumberTexts& vertex_numbers, const
         *out++ = ' ';
         out = vertex_numbers.write(out, corners[k]);
         *out++ = '/';
-        out = vertex_numbers.write(out, corners[k]);
+        if (textured)
+            out = vertex_numbers.write(out, corners[k]);
         *out++ = '/';
         out = append(out, {normal_text, normal_length});
     }
@@ -133,7 +137,8 @@ TextureNames write_groups(OutputFile& file, const BspData& level)
         file.write("\n");
         texture_names.emplace(name);
         for (size_t t = 0; t < triangle_count(surface); ++t, ++normal_number)
-            write_face(file, vertex_numbers, surface.triangle_indices.data() + 3 * t, normal_number);
+            write_face(file, vertex_numbers, surface.triangle_indices.data() + 3 * t, level.tex_coords.size(),
+                       normal_number);
     }
     return texture_names;
 }

@@ -1,0 +1,68 @@
+// Writes the fuzzing corpus's seed levels into a folder: small valid levels
+// that reach every section, and the hostile headers that once needed care.
+//   make_seeds FOLDER
+#include <iostream>
+#include <stdexcept>
+
+#include "level_builder.hpp"
+
+namespace {
+
+LevelSpec every_section()
+{
+    LevelSpec spec;
+    spec.models = {"world", "door"};
+    spec.block16_count = 1;
+    spec.word4s = {{1, 2, 3, 4}};
+    spec.dword4_count = 1;
+    spec.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 1}, {1, 1, 1}};
+    spec.tex_coords = {{0, 0}, {1, 0}, {0, 1}, {1, 1}};
+    spec.indices = {0, 1};
+    spec.extra_indices = {2};
+    add_surface(spec, 0, "floor", {{0, 1, 2}, {1, 3, 2}});
+    add_surface(spec, 1, "door", {{2, 2, 2}});
+    add_surface(spec, 0, "", {});
+    return spec;
+}
+
+LevelSpec one_triangle()
+{
+    LevelSpec spec;
+    spec.models = {"m"};
+    spec.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 1}};
+    spec.tex_coords = {{0, 0}, {1, 0}, {0, 1}};
+    add_surface(spec, 0, "wall", {{0, 1, 2}});
+    return spec;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 2) {
+        std::cerr << "usage: make_seeds FOLDER\n";
+        return 2;
+    }
+    const std::string folder = argv[1];
+    try {
+        write_file(folder + "/empty_header.bsp", std::vector<uint8_t>(52, 0));
+        write_file(folder + "/one_triangle.bsp", build_level(one_triangle()));
+        write_file(folder + "/every_section.bsp", build_level(every_section()));
+
+        std::vector<uint8_t> huge_vertices(52, 0);
+        set_u32(huge_vertices, header_offset::vertex_count, 0xFFFFFFFF);
+        write_file(folder + "/huge_vertex_count.bsp", huge_vertices);
+
+        std::vector<uint8_t> huge_triangles = build_level(one_triangle());
+        set_u32(huge_triangles, huge_triangles.size() - 12 - 6 - 4, 0xFFFFFFFF);
+        write_file(folder + "/huge_triangle_count.bsp", huge_triangles);
+
+        LevelSpec bad_vertex = one_triangle();
+        bad_vertex.geometry[0].local_indices[2] = 65535;
+        write_file(folder + "/vertex_index_out_of_range.bsp", build_level(bad_vertex));
+    } catch (const std::exception& error) {
+        std::cerr << "make_seeds: " << error.what() << "\n";
+        return 1;
+    }
+    return 0;
+}
