@@ -31,7 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FILE* file = std::fopen(input.c_str(), "wb");
     if (!file)
         std::abort();
-    std::fwrite(data, 1, size, file);
+    if (size > 0)
+        std::fwrite(data, 1, size, file);
     std::fclose(file);
 
     verbose = false;

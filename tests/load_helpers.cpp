@@ -32,7 +32,8 @@ void open_stream(StreamFixture& fixture, const std::vector<uint8_t>& bytes, Stre
     case StreamKind::regular_file:
         fixture.file = std::tmpfile();
         if (fixture.file) {
-            std::fwrite(bytes.data(), 1, bytes.size(), fixture.file);
+            if (!bytes.empty())
+                std::fwrite(bytes.data(), 1, bytes.size(), fixture.file);
             std::rewind(fixture.file);
         }
         break;
