@@ -23,7 +23,7 @@ std::mutex report_lock;
 void check_range(uint64_t first, uint64_t last)
 {
     char expected[64];
-    char actual[max_float_chars + 16];
+    char actual[float_room];
     uint64_t done = 0;
     for (uint64_t bits = first; bits < last; ++bits) {
         const float value = std::bit_cast<float>(static_cast<uint32_t>(bits));

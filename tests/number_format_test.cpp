@@ -20,14 +20,15 @@ std::string printf_text(const char* format, double value)
 
 std::string formatted(float value)
 {
-    // Extra room: the formatter may store whole words past the number's end.
-    char text[max_float_chars + 16];
+    // Exactly the room the formatter may use, so that the address sanitizer
+    // catches any store beyond it.
+    char text[float_room];
     return {text, format_float(text, value)};
 }
 
 std::string formatted(uint32_t value)
 {
-    char text[max_uint_chars + 16];
+    char text[uint_room];
     return {text, format_uint(text, value)};
 }
 

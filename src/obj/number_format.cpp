@@ -67,7 +67,7 @@ constexpr double fast_path_limit = 1e8;
 // Values outside the fast path: large magnitudes, infinities and NaN.
 [[gnu::noinline]] char* format_float_slowly(char* out, float value)
 {
-    return out + std::snprintf(out, max_float_chars, "%f", static_cast<double>(value));
+    return out + std::snprintf(out, float_room, "%f", static_cast<double>(value));
 }
 
 } // namespace

@@ -3,15 +3,16 @@
 #include <cstddef>
 #include <cstdint>
 
-// Room that one formatted number needs, terminating NUL included: the
-// longest "%f" of a float is the sign, 39 digits, the point and 6 decimals.
-inline constexpr size_t max_float_chars = 48;
-inline constexpr size_t max_uint_chars = 10;
+// Bytes that one call may write at `out`: the longest text ("%f" of a float
+// is a sign, 39 digits, the point and 6 decimals; "%u" is 10 digits), and
+// beyond it the whole-word stores that may reach past the text's end.
+inline constexpr size_t float_room = 48;
+inline constexpr size_t uint_room = 16;
 
 // Writes `value` widened to double exactly as printf's "%f" does and returns
-// the end of the text (no NUL is added). `out` needs max_float_chars bytes.
+// the end of the text (no NUL is added). `out` needs float_room bytes.
 char* format_float(char* out, float value);
 
 // Writes `value` in decimal, as "%u" does; returns the end of the text.
-// `out` needs max_uint_chars bytes.
+// `out` needs uint_room bytes.
 char* format_uint(char* out, uint32_t value);

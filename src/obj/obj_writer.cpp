@@ -32,7 +32,7 @@ void check_vertex_indices(const BspData& level)
 template <size_t N>
 void write_floats(OutputFile& file, std::string_view prefix, const float (&values)[N])
 {
-    char* out = append(file.room(prefix.size() + N * max_float_chars + 1), prefix);
+    char* out = append(file.room(prefix.size() + N * float_room + 1), prefix);
     for (size_t i = 0; i < N; ++i) {
         out = format_float(out, values[i]);
         *out++ = i + 1 < N ? ' ' : '\n';
@@ -76,8 +76,10 @@ public:
     explicit VertexNumberTexts(size_t vertex_count) : texts_(std::min<size_t>(vertex_count, 65536))
     {
         for (size_t i = 0; i < texts_.size(); ++i) {
-            char* end = format_uint(texts_[i].digits, static_cast<uint32_t>(i + 1));
-            texts_[i].length = static_cast<uint8_t>(end - texts_[i].digits);
+            char text[uint_room];
+            const char* end = format_uint(text, static_cast<uint32_t>(i + 1));
+            std::memcpy(texts_[i].digits, text, sizeof texts_[i].digits);
+            texts_[i].length = static_cast<uint8_t>(end - text);
         }
     }
 
@@ -90,8 +92,9 @@ public:
     }
 
 private:
+    // Vertex numbers run up to 65536, five digits.
     struct Text {
-        char digits[max_uint_chars];
+        char digits[8];
         uint8_t length;
     };
     std::vector<Text> texts_;
@@ -105,9 +108,9 @@ void write_face(OutputFile& file, const VertexNumberTexts& vertex_numbers, const
                 size_t tex_coord_count, uint32_t normal_number)
 {
     const bool textured = std::max({corners[0], corners[1], corners[2]}) < tex_coord_count;
-    char normal_text[max_uint_chars];
+    char normal_text[uint_room];
     const size_t normal_length = static_cast<size_t>(format_uint(normal_text, normal_number) - normal_text);
-    char* out = append(file.room(2 + 9 * (max_uint_chars + 1)), "f");
+    char* out = append(file.room(2 + 9 * uint_room), "f");
     for (int k = 2; k >= 0; --k) {
         *out++ = ' ';
         out = vertex_numbers.write(out, corners[k]);
@@ -130,7 +133,7 @@ TextureNames write_groups(OutputFile& file, const BspData& level)
         const BspSurface& surface = level.surfaces[j];
         const std::string_view name = surface.texture_name.text();
         constexpr std::string_view group = "\ng surface", usemtl = "\nusemtl ";
-        char* out = append(file.room(group.size() + max_uint_chars + usemtl.size()), group);
+        char* out = append(file.room(group.size() + uint_room + usemtl.size()), group);
         out = format_uint(out, static_cast<uint32_t>(j));
         file.commit(append(out, usemtl));
         file.write(name);
