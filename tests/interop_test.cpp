@@ -7,6 +7,7 @@
 #include <assimp/scene.h>
 #include <tiny_obj_loader.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <filesystem>
@@ -50,13 +51,15 @@ Expected expected_from(const BspData& level)
         for (size_t t = 0; t + 2 < corners.size(); t += 3) {
             std::array<Point, 3> triangle;
             std::array<std::array<float, 2>, 3> uv{};
+            // A face names texture coordinates only when all its corners have one.
+            const bool textured = std::max({corners[t], corners[t + 1], corners[t + 2]}) < level.tex_coords.size();
             for (int k = 0; k < 3; ++k) {
                 // Faces list their corners reversed, positions as (z, y, x)
                 // and texture coordinates as (u, -v).
                 const uint16_t index = corners[t + 2 - k];
                 const Vec3& v = level.vertices[index];
                 triangle[k] = {v.z, v.y, v.x};
-                if (index < level.tex_coords.size())
+                if (textured)
                     uv[k] = {level.tex_coords[index].u, -level.tex_coords[index].v};
             }
             s.triangles.push_back(triangle);
@@ -346,6 +349,10 @@ TEST(Interop, GeneratedLevelsLoadInBothReaders)
     add_surface(no_tex_coords, 0, "a", {{0, 1, 2}});
     add_surface(no_tex_coords, 0, "b", {{1, 3, 2}, {3, 3, 3}});
     expect_both_readers_see(build_level(no_tex_coords));
+    // Texture coordinates for some vertices only: faces beyond them name none.
+    LevelSpec some_tex_coords = no_tex_coords;
+    some_tex_coords.tex_coords = {{0, 0}, {1, 0}, {0, 1}};
+    expect_both_readers_see(build_level(some_tex_coords));
 }
 
 LevelSpec two_textures(const std::string& first, const std::string& second)
