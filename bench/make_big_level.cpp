@@ -18,7 +18,7 @@ constexpr size_t local_table_size = 150;
 constexpr size_t model_count = 16;
 constexpr size_t texture_count = 300;
 
-LevelSpec big_level()
+LevelPlan big_level()
 {
     std::mt19937 random(20261207);
     std::uniform_real_distribution<float> position(-4096.0f, 4096.0f);
@@ -26,17 +26,17 @@ LevelSpec big_level()
     std::uniform_int_distribution<int> vertex(0, 65535);
     std::uniform_int_distribution<int> corner(0, local_table_size - 1);
 
-    LevelSpec spec;
+    LevelPlan plan;
     for (size_t m = 0; m < model_count; ++m)
-        spec.models.push_back("model_" + std::to_string(m));
-    spec.vertices.resize(vertex_count);
-    for (auto& v : spec.vertices)
+        plan.models.push_back("model_" + std::to_string(m));
+    plan.vertices.resize(vertex_count);
+    for (auto& v : plan.vertices)
         v = {position(random), position(random), position(random)};
-    spec.tex_coords.resize(vertex_count);
-    for (auto& t : spec.tex_coords)
+    plan.tex_coords.resize(vertex_count);
+    for (auto& t : plan.tex_coords)
         t = {tex_coord(random), tex_coord(random)};
     for (size_t s = 0; s < surface_count; ++s) {
-        spec.surfaces.push_back({static_cast<uint32_t>(s % model_count),
+        plan.surfaces.push_back({static_cast<uint32_t>(s % model_count),
                                  "textures/set_" + std::to_string(s % texture_count)});
         GeometryRecord record;
         for (size_t i = 0; i < local_table_size; ++i)
@@ -45,9 +45,9 @@ LevelSpec big_level()
             record.corners.push_back({static_cast<uint16_t>(corner(random)), static_cast<uint16_t>(corner(random)),
                                       static_cast<uint16_t>(corner(random))});
         }
-        spec.geometry.push_back(std::move(record));
+        plan.geometry.push_back(std::move(record));
     }
-    return spec;
+    return plan;
 }
 
 } // namespace

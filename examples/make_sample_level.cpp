@@ -22,14 +22,14 @@ std::vector<uint16_t> read_vertex_numbers(std::istringstream& words, size_t coun
 }
 
 struct Parser {
-    LevelSpec spec;
+    LevelPlan plan;
     std::optional<SurfaceRecord> surface;
     std::vector<std::array<uint16_t, 3>> triangles;
 
     void finish_surface()
     {
         if (surface)
-            add_surface(spec, surface->model_index, surface->texture_name, triangles);
+            add_surface(plan, surface->model_index, surface->texture_name, triangles);
         surface.reset();
         triangles.clear();
     }
@@ -37,14 +37,14 @@ struct Parser {
     void parse_line(const std::string& keyword, std::istringstream& words)
     {
         if (keyword == "model") {
-            spec.models.emplace_back();
-            words >> spec.models.back();
+            plan.models.emplace_back();
+            words >> plan.models.back();
         } else if (keyword == "vertex") {
             float x, y, z, u, v;
             if (!(words >> x >> y >> z >> u >> v))
                 throw std::runtime_error("expected X Y Z U V");
-            spec.vertices.push_back({x, y, z});
-            spec.tex_coords.push_back({u, v});
+            plan.vertices.push_back({x, y, z});
+            plan.tex_coords.push_back({u, v});
         } else if (keyword == "surface") {
             finish_surface();
             surface.emplace();
@@ -63,7 +63,7 @@ struct Parser {
     }
 };
 
-LevelSpec parse_description(std::istream& in)
+LevelPlan parse_description(std::istream& in)
 {
     Parser parser;
     std::string line;
@@ -79,7 +79,7 @@ LevelSpec parse_description(std::istream& in)
         }
     }
     parser.finish_surface();
-    return parser.spec;
+    return parser.plan;
 }
 
 } // namespace

@@ -8,31 +8,31 @@
 
 namespace {
 
-LevelSpec every_section()
+LevelPlan every_section()
 {
-    LevelSpec spec;
-    spec.models = {"world", "door"};
-    spec.block16_count = 1;
-    spec.word4s = {{1, 2, 3, 4}};
-    spec.dword4_count = 1;
-    spec.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 1}, {1, 1, 1}};
-    spec.tex_coords = {{0, 0}, {1, 0}, {0, 1}, {1, 1}};
-    spec.indices = {0, 1};
-    spec.extra_indices = {2};
-    add_surface(spec, 0, "floor", {{0, 1, 2}, {1, 3, 2}});
-    add_surface(spec, 1, "door", {{2, 2, 2}});
-    add_surface(spec, 0, "", {});
-    return spec;
+    LevelPlan plan;
+    plan.models = {"world", "door"};
+    plan.block16_count = 1;
+    plan.word4s = {{1, 2, 3, 4}};
+    plan.dword4_count = 1;
+    plan.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 1}, {1, 1, 1}};
+    plan.tex_coords = {{0, 0}, {1, 0}, {0, 1}, {1, 1}};
+    plan.indices = {0, 1};
+    plan.extra_indices = {2};
+    add_surface(plan, 0, "floor", {{0, 1, 2}, {1, 3, 2}});
+    add_surface(plan, 1, "door", {{2, 2, 2}});
+    add_surface(plan, 0, "", {});
+    return plan;
 }
 
-LevelSpec one_triangle()
+LevelPlan one_triangle()
 {
-    LevelSpec spec;
-    spec.models = {"m"};
-    spec.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 1}};
-    spec.tex_coords = {{0, 0}, {1, 0}, {0, 1}};
-    add_surface(spec, 0, "wall", {{0, 1, 2}});
-    return spec;
+    LevelPlan plan;
+    plan.models = {"m"};
+    plan.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 1}};
+    plan.tex_coords = {{0, 0}, {1, 0}, {0, 1}};
+    add_surface(plan, 0, "wall", {{0, 1, 2}});
+    return plan;
 }
 
 } // namespace
@@ -57,7 +57,7 @@ int main(int argc, char** argv)
         set_u32(huge_triangles, huge_triangles.size() - 12 - 6 - 4, 0xFFFFFFFF);
         write_file(folder + "/huge_triangle_count.bsp", huge_triangles);
 
-        LevelSpec bad_vertex = one_triangle();
+        LevelPlan bad_vertex = one_triangle();
         bad_vertex.geometry[0].local_indices[2] = 65535;
         write_file(folder + "/vertex_index_out_of_range.bsp", build_level(bad_vertex));
     } catch (const std::exception& error) {

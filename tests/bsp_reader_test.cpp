@@ -15,13 +15,13 @@ std::vector<uint16_t> triangle_indices(const BspData& level, size_t surface)
 }
 
 // One model "m", one surface "t", three vertices and one triangle: 228 bytes.
-LevelSpec one_triangle_level()
+LevelPlan one_triangle_level()
 {
-    LevelSpec spec;
-    spec.models = {"m"};
-    spec.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 1}};
-    add_surface(spec, 0, "t", {{0, 1, 2}});
-    return spec;
+    LevelPlan plan;
+    plan.models = {"m"};
+    plan.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 1}};
+    add_surface(plan, 0, "t", {{0, 1, 2}});
+    return plan;
 }
 
 std::string header_block(unsigned models, unsigned vertices, unsigned indices, const std::string& version = "1.0")
@@ -102,12 +102,12 @@ TEST(BspReader, SurfaceModelIndexMustNameAModel)
     const Case cases[] = {{2, 1, true}, {2, 2, false}, {0, 0, false}, {1, 0xFFFFFFFF, false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.model_count << " models, index " << c.model_index);
-        LevelSpec spec;
+        LevelPlan plan;
         for (unsigned i = 0; i < c.model_count; ++i)
-            spec.models.push_back("model" + std::to_string(i));
-        spec.vertices = {{0, 0, 0}};
-        add_surface(spec, c.model_index, "wall", {{0, 0, 0}});
-        LoadResult result = load_level(build_level(spec), true);
+            plan.models.push_back("model" + std::to_string(i));
+        plan.vertices = {{0, 0, 0}};
+        add_surface(plan, c.model_index, "wall", {{0, 0, 0}});
+        LoadResult result = load_level(build_level(plan), true);
         EXPECT_EQ(result.level.has_value(), c.accepted);
         if (c.accepted)
             continue;
@@ -119,13 +119,13 @@ TEST(BspReader, SurfaceModelIndexMustNameAModel)
 
 TEST(BspReader, ModelsListTheirSurfacesInFileOrder)
 {
-    LevelSpec spec;
-    spec.models = {"first", "second"};
-    spec.vertices = {{0, 0, 0}};
-    add_surface(spec, 1, "a", {});
-    add_surface(spec, 0, "b", {});
-    add_surface(spec, 1, "c", {});
-    LoadResult result = load_level(build_level(spec), true);
+    LevelPlan plan;
+    plan.models = {"first", "second"};
+    plan.vertices = {{0, 0, 0}};
+    add_surface(plan, 1, "a", {});
+    add_surface(plan, 0, "b", {});
+    add_surface(plan, 1, "c", {});
+    LoadResult result = load_level(build_level(plan), true);
     ASSERT_TRUE(result.level) << result.error;
     const BspData& level = *result.level;
     ASSERT_EQ(level.models[0].surfaces.size(), 1u);
@@ -147,22 +147,22 @@ TEST(BspReader, ModelsListTheirSurfacesInFileOrder)
                                   "num triangles: 0 num indices: 0\n"
                                   "num triangles: 0 num indices: 0\n"
                                   "final position: " +
-                                  std::to_string(build_level(spec).size()) + " counter: \n");
+                                  std::to_string(build_level(plan).size()) + " counter: \n");
 }
 
 TEST(BspReader, TrianglesTakeVertexNumbersFromTheirRecordsTable)
 {
-    LevelSpec spec;
-    spec.models = {"m"};
-    spec.surfaces = {{0, "a"}, {0, "b"}, {0, "c"}};
-    spec.geometry = {
+    LevelPlan plan;
+    plan.models = {"m"};
+    plan.surfaces = {{0, "a"}, {0, "b"}, {0, "c"}};
+    plan.geometry = {
         {{7, 8, 9}, {{2, 0, 1}}},
         // Corner numbers restart at 0 in every record.
         {{4, 5, 6, 3}, {{0, 1, 3}, {3, 2, 2}}},
         // A table without triangles, and no triangles at all.
         {{1, 2}, {}},
     };
-    LoadResult result = load_level(build_level(spec), true);
+    LoadResult result = load_level(build_level(plan), true);
     ASSERT_TRUE(result.level) << result.error;
     EXPECT_EQ(triangle_indices(*result.level, 0), (std::vector<uint16_t>{9, 7, 8}));
     EXPECT_EQ(triangle_indices(*result.level, 1), (std::vector<uint16_t>{4, 5, 3, 3, 6, 6}));
@@ -176,11 +176,11 @@ TEST(BspReader, TrianglesTakeVertexNumbersFromTheirRecordsTable)
 
 TEST(BspReader, RejectsCornerOutsideItsTable)
 {
-    LevelSpec spec;
-    spec.models = {"m"};
-    spec.surfaces = {{0, "a"}, {0, "b"}};
-    spec.geometry = {{{7, 8, 9}, {{0, 1, 2}}}, {{7, 8, 9}, {{0, 1, 2}, {0, 3, 1}}}};
-    LoadResult result = load_level(build_level(spec), true);
+    LevelPlan plan;
+    plan.models = {"m"};
+    plan.surfaces = {{0, "a"}, {0, "b"}};
+    plan.geometry = {{{7, 8, 9}, {{0, 1, 2}}}, {{7, 8, 9}, {{0, 1, 2}, {0, 3, 1}}}};
+    LoadResult result = load_level(build_level(plan), true);
     EXPECT_FALSE(result.level);
     EXPECT_EQ(result.error, corner_error);
     EXPECT_EQ(result.console, header_block(1, 0, 0) +
@@ -193,17 +193,17 @@ TEST(BspReader, HonoursTheSizeOfEverySection)
 {
     // Every section holds something, so any record size read wrong shifts
     // the vertices, texture coordinates and triangles out of place.
-    LevelSpec spec;
-    spec.models = {"m", "n"};
-    spec.block16_count = 3;
-    spec.word4s = {{1, 2, 3, 4}, {5, 6, 7, 65535}};
-    spec.dword4_count = 5;
-    spec.vertices = {{1.5f, -2.0f, 3.25f}, {4, 5, 6}};
-    spec.tex_coords = {{0.5f, 0.25f}, {-1, 2}, {3, 4}};
-    spec.indices = {10, 11, 12};
-    spec.extra_indices = {20, 21, 22, 23, 24};
-    add_surface(spec, 1, "floor", {{0, 1, 1}});
-    std::vector<uint8_t> bytes = build_level(spec);
+    LevelPlan plan;
+    plan.models = {"m", "n"};
+    plan.block16_count = 3;
+    plan.word4s = {{1, 2, 3, 4}, {5, 6, 7, 65535}};
+    plan.dword4_count = 5;
+    plan.vertices = {{1.5f, -2.0f, 3.25f}, {4, 5, 6}};
+    plan.tex_coords = {{0.5f, 0.25f}, {-1, 2}, {3, 4}};
+    plan.indices = {10, 11, 12};
+    plan.extra_indices = {20, 21, 22, 23, 24};
+    add_surface(plan, 1, "floor", {{0, 1, 1}});
+    std::vector<uint8_t> bytes = build_level(plan);
 
     LoadResult result = load_level(bytes, false);
     ASSERT_TRUE(result.level) << result.error;
@@ -227,9 +227,9 @@ TEST(BspReader, HonoursTheSizeOfEverySection)
 
 TEST(BspReader, IgnoresBytesAfterTheLastSection)
 {
-    LevelSpec spec = one_triangle_level();
-    spec.trailing = {1, 2, 3, 4, 5};
-    LoadResult result = load_level(build_level(spec), false);
+    LevelPlan plan = one_triangle_level();
+    plan.trailing = {1, 2, 3, 4, 5};
+    LoadResult result = load_level(build_level(plan), false);
     ASSERT_TRUE(result.level) << result.error;
     EXPECT_EQ(result.console, "final position: 228 counter: \n");
 }
@@ -239,10 +239,10 @@ TEST(BspReader, NamesFillingAll32BytesKeepEveryByte)
     const std::string long_model(32, 'M');
     const std::string long_texture = "textures/walls/brick_large_00001";
     ASSERT_EQ(long_texture.size(), 32u);
-    LevelSpec spec;
-    spec.models = {long_model};
-    add_surface(spec, 0, long_texture, {});
-    LoadResult result = load_level(build_level(spec), true);
+    LevelPlan plan;
+    plan.models = {long_model};
+    add_surface(plan, 0, long_texture, {});
+    LoadResult result = load_level(build_level(plan), true);
     ASSERT_TRUE(result.level) << result.error;
     EXPECT_EQ(result.level->models[0].name.text(), long_model);
     EXPECT_EQ(result.level->surfaces[0].texture_name.text(), long_texture);
@@ -252,18 +252,18 @@ TEST(BspReader, NamesFillingAll32BytesKeepEveryByte)
 
 TEST(BspReader, RejectsEveryTruncatedPrefix)
 {
-    LevelSpec spec;
-    spec.models = {"m"};
-    spec.block16_count = 1;
-    spec.word4s = {{1, 2, 3, 4}};
-    spec.dword4_count = 1;
-    spec.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
-    spec.tex_coords = {{0, 0}};
-    spec.indices = {1};
-    spec.extra_indices = {2};
-    add_surface(spec, 0, "a", {{0, 1, 2}});
-    add_surface(spec, 0, "b", {{2, 1, 0}});
-    const std::vector<uint8_t> bytes = build_level(spec);
+    LevelPlan plan;
+    plan.models = {"m"};
+    plan.block16_count = 1;
+    plan.word4s = {{1, 2, 3, 4}};
+    plan.dword4_count = 1;
+    plan.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
+    plan.tex_coords = {{0, 0}};
+    plan.indices = {1};
+    plan.extra_indices = {2};
+    add_surface(plan, 0, "a", {{0, 1, 2}});
+    add_surface(plan, 0, "b", {{2, 1, 0}});
+    const std::vector<uint8_t> bytes = build_level(plan);
     for (StreamKind kind : {StreamKind::regular_file, StreamKind::memory}) {
         for (size_t length = 0; length < bytes.size(); ++length) {
             SCOPED_TRACE(testing::Message() << "prefix of " << length << " bytes");
@@ -304,28 +304,28 @@ TEST(BspReader, RejectsCountsOneLargerThanTheFileHolds)
     struct Case {
         const char* name;
         size_t count_offset;
-        LevelSpec spec;
+        LevelPlan plan;
     };
     std::vector<Case> cases(8);
     cases[0] = {"models", header_offset::model_count, {}};
-    cases[0].spec.models = {"a", "b"};
+    cases[0].plan.models = {"a", "b"};
     cases[1] = {"block16", header_offset::block16_count, {}};
-    cases[1].spec.block16_count = 2;
+    cases[1].plan.block16_count = 2;
     cases[2] = {"word4", header_offset::word4_count, {}};
-    cases[2].spec.word4s = {{1, 2, 3, 4}};
+    cases[2].plan.word4s = {{1, 2, 3, 4}};
     cases[3] = {"dword4", header_offset::dword4_count, {}};
-    cases[3].spec.dword4_count = 3;
+    cases[3].plan.dword4_count = 3;
     cases[4] = {"vertices", header_offset::vertex_count, {}};
-    cases[4].spec.vertices = {{1, 2, 3}, {4, 5, 6}};
+    cases[4].plan.vertices = {{1, 2, 3}, {4, 5, 6}};
     cases[5] = {"texture coordinates", header_offset::tex_coord_count, {}};
-    cases[5].spec.tex_coords = {{1, 2}};
+    cases[5].plan.tex_coords = {{1, 2}};
     cases[6] = {"indices", header_offset::index_count, {}};
-    cases[6].spec.indices = {1, 2, 3};
+    cases[6].plan.indices = {1, 2, 3};
     cases[7] = {"extra indices", header_offset::extra_index_count, {}};
-    cases[7].spec.extra_indices = {4};
+    cases[7].plan.extra_indices = {4};
     for (Case& c : cases) {
         SCOPED_TRACE(c.name);
-        std::vector<uint8_t> bytes = build_level(c.spec);
+        std::vector<uint8_t> bytes = build_level(c.plan);
         ASSERT_TRUE(load_level(bytes, false).level);
         uint32_t count = bytes[c.count_offset] | bytes[c.count_offset + 1] << 8;
         set_u32(bytes, c.count_offset, count + 1);
@@ -334,18 +334,18 @@ TEST(BspReader, RejectsCountsOneLargerThanTheFileHolds)
 
     // One surface more than the level has: its record is cut short inside
     // the geometry that follows.
-    LevelSpec spec;
-    spec.models = {"m"};
-    add_surface(spec, 0, "a", {});
-    std::vector<uint8_t> bytes = build_level(spec);
+    LevelPlan plan;
+    plan.models = {"m"};
+    add_surface(plan, 0, "a", {});
+    std::vector<uint8_t> bytes = build_level(plan);
     set_u32(bytes, header_offset::surface_count, 2);
     EXPECT_EQ(load_level(bytes, false).error, unexpected_end);
 }
 
 TEST(BspReader, RejectsGeometryRecordsClaimingHugeCounts)
 {
-    LevelSpec spec = one_triangle_level();
-    std::vector<uint8_t> bytes = build_level(spec);
+    LevelPlan plan = one_triangle_level();
+    std::vector<uint8_t> bytes = build_level(plan);
     const size_t geometry_head = bytes.size() - (36 + 2 * 3 + 6 * 1);
     for (size_t field : {geometry_head + 28, geometry_head + 32}) {
         std::vector<uint8_t> hostile = bytes;
@@ -356,9 +356,9 @@ TEST(BspReader, RejectsGeometryRecordsClaimingHugeCounts)
 
 TEST(BspReader, PipeAndFileGiveTheSameResult)
 {
-    LevelSpec spec = one_triangle_level();
-    spec.trailing.assign(200000, 7); // more than a pipe holds at once
-    const std::vector<uint8_t> bytes = build_level(spec);
+    LevelPlan plan = one_triangle_level();
+    plan.trailing.assign(200000, 7); // more than a pipe holds at once
+    const std::vector<uint8_t> bytes = build_level(plan);
     LoadResult from_file = load_level(bytes, true, StreamKind::regular_file);
     LoadResult from_pipe = load_level(bytes, true, StreamKind::pipe);
     ASSERT_TRUE(from_file.level && from_pipe.level);

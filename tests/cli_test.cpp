@@ -81,12 +81,12 @@ std::string bytes_text(const std::vector<uint8_t>& bytes)
 
 // One triangle named "wall" over three vertices with texture coordinates.
 const std::string level = [] {
-    LevelSpec spec;
-    spec.models = {"m"};
-    spec.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 1}};
-    spec.tex_coords = {{0, 0}, {1, 0}, {0, 1}};
-    add_surface(spec, 0, "wall", {{0, 1, 2}});
-    return bytes_text(build_level(spec));
+    LevelPlan plan;
+    plan.models = {"m"};
+    plan.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 1}};
+    plan.tex_coords = {{0, 0}, {1, 0}, {0, 1}};
+    add_surface(plan, 0, "wall", {{0, 1, 2}});
+    return bytes_text(build_level(plan));
 }();
 
 std::string expected_obj(const std::string& material_path)
@@ -186,10 +186,10 @@ TEST(CommandLine, OutputMayReplaceTheInput)
 
 TEST(CommandLine, ReportsRejectedLevelsWithoutWritingAnything)
 {
-    LevelSpec spec;
-    spec.models = {"m"};
-    add_surface(spec, 1, "wall", {});
-    const std::string bad = bytes_text(build_level(spec));
+    LevelPlan plan;
+    plan.models = {"m"};
+    add_surface(plan, 1, "wall", {});
+    const std::string bad = bytes_text(build_level(plan));
     const std::string message = "Exception thrown: Invalid .bsp file! Surface model index out of range!\n\n";
     const std::string header = "BSP info:\n\tVersion: 1.0\n\tNum Models: 1\n\tNum vertices: 0\n\tNum indices: 0\n"
                                "\tModels:\n";

@@ -317,11 +317,11 @@ std::vector<uint8_t> generated_level(unsigned seed, size_t vertex_count, size_t 
     std::mt19937 random(seed);
     std::uniform_real_distribution<float> coordinate(-512, 512);
     std::uniform_int_distribution<size_t> vertex(0, vertex_count - 1);
-    LevelSpec spec;
-    spec.models = {"world", "mover"};
+    LevelPlan plan;
+    plan.models = {"world", "mover"};
     for (size_t i = 0; i < vertex_count; ++i) {
-        spec.vertices.push_back({coordinate(random), coordinate(random), coordinate(random)});
-        spec.tex_coords.push_back({coordinate(random) / 64, coordinate(random) / 64});
+        plan.vertices.push_back({coordinate(random), coordinate(random), coordinate(random)});
+        plan.tex_coords.push_back({coordinate(random) / 64, coordinate(random) / 64});
     }
     for (size_t s = 0; s < surface_count; ++s) {
         std::vector<std::array<uint16_t, 3>> triangles;
@@ -329,9 +329,9 @@ std::vector<uint8_t> generated_level(unsigned seed, size_t vertex_count, size_t 
             triangles.push_back({static_cast<uint16_t>(vertex(random)), static_cast<uint16_t>(vertex(random)),
                                  static_cast<uint16_t>(vertex(random))});
         }
-        add_surface(spec, static_cast<uint32_t>(s % 2), "tex_" + std::to_string(s % 5), triangles);
+        add_surface(plan, static_cast<uint32_t>(s % 2), "tex_" + std::to_string(s % 5), triangles);
     }
-    return build_level(spec);
+    return build_level(plan);
 }
 
 TEST(Interop, SampleLevelLoadsInBothReaders)
@@ -343,27 +343,27 @@ TEST(Interop, GeneratedLevelsLoadInBothReaders)
 {
     expect_both_readers_see(generated_level(1, 50, 20));
     expect_both_readers_see(generated_level(2, 65536, 200));
-    LevelSpec no_tex_coords;
+    LevelPlan no_tex_coords;
     no_tex_coords.models = {"m"};
     no_tex_coords.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 1}, {1, 1, 1}};
     add_surface(no_tex_coords, 0, "a", {{0, 1, 2}});
     add_surface(no_tex_coords, 0, "b", {{1, 3, 2}, {3, 3, 3}});
     expect_both_readers_see(build_level(no_tex_coords));
     // Texture coordinates for some vertices only: faces beyond them name none.
-    LevelSpec some_tex_coords = no_tex_coords;
+    LevelPlan some_tex_coords = no_tex_coords;
     some_tex_coords.tex_coords = {{0, 0}, {1, 0}, {0, 1}};
     expect_both_readers_see(build_level(some_tex_coords));
 }
 
-LevelSpec two_textures(const std::string& first, const std::string& second)
+LevelPlan two_textures(const std::string& first, const std::string& second)
 {
-    LevelSpec spec;
-    spec.models = {"m"};
-    spec.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 1}, {1, 1, 1}};
-    spec.tex_coords = {{0, 0}, {1, 0}, {0, 1}, {1, 1}};
-    add_surface(spec, 0, first, {{0, 1, 2}});
-    add_surface(spec, 0, second, {{1, 3, 2}});
-    return spec;
+    LevelPlan plan;
+    plan.models = {"m"};
+    plan.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 1}, {1, 1, 1}};
+    plan.tex_coords = {{0, 0}, {1, 0}, {0, 1}, {1, 1}};
+    add_surface(plan, 0, first, {{0, 1, 2}});
+    add_surface(plan, 0, second, {{1, 3, 2}});
+    return plan;
 }
 
 TEST(Interop, MaterialFileInAnotherFolderIsFoundOnlyByAssimp)
@@ -425,9 +425,9 @@ TEST(Interop, TextureNamesWithBlanksOrNoTextAreMisread)
 TEST(Interop, SurfacesWithoutTrianglesLeaveNoGroup)
 {
     TempDir dir;
-    LevelSpec spec = two_textures("wall", "floor");
-    add_surface(spec, 0, "sky", {});
-    convert_in(dir, build_level(spec), "level.obj");
+    LevelPlan plan = two_textures("wall", "floor");
+    add_surface(plan, 0, "sky", {});
+    convert_in(dir, build_level(plan), "level.obj");
     EXPECT_EQ(read_with_assimp(dir.path("level.obj")).groups, (std::vector<std::string>{"surface0", "surface1"}));
     EXPECT_EQ(read_with_tinyobj(dir.path("level.obj")).groups, (std::vector<std::string>{"surface0", "surface1"}));
 }

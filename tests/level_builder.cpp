@@ -45,51 +45,51 @@ uint32_t count_of(size_t size)
 
 } // namespace
 
-std::vector<uint8_t> build_level(const LevelSpec& spec)
+std::vector<uint8_t> build_level(const LevelPlan& plan)
 {
     std::vector<uint8_t> out;
     for (char c : {'D', 'B', 'S', 'P'})
         out.push_back(static_cast<uint8_t>(c));
-    put_u16(out, spec.minor_version);
-    put_u16(out, spec.major_version);
+    put_u16(out, plan.minor_version);
+    put_u16(out, plan.major_version);
     put_filler(out, 8, 0xA0);
-    put_u32(out, count_of(spec.models.size()));
-    put_u32(out, count_of(spec.vertices.size()));
-    put_u32(out, count_of(spec.tex_coords.size()));
-    put_u32(out, count_of(spec.indices.size()));
-    put_u32(out, count_of(spec.extra_indices.size()));
-    put_u32(out, count_of(spec.surfaces.size()));
-    put_u32(out, spec.dword4_count);
-    put_u32(out, spec.block16_count);
-    put_u32(out, count_of(spec.word4s.size()));
+    put_u32(out, count_of(plan.models.size()));
+    put_u32(out, count_of(plan.vertices.size()));
+    put_u32(out, count_of(plan.tex_coords.size()));
+    put_u32(out, count_of(plan.indices.size()));
+    put_u32(out, count_of(plan.extra_indices.size()));
+    put_u32(out, count_of(plan.surfaces.size()));
+    put_u32(out, plan.dword4_count);
+    put_u32(out, plan.block16_count);
+    put_u32(out, count_of(plan.word4s.size()));
 
-    for (const std::string& name : spec.models)
+    for (const std::string& name : plan.models)
         put_name(out, name);
-    for (const SurfaceRecord& surface : spec.surfaces) {
+    for (const SurfaceRecord& surface : plan.surfaces) {
         put_u32(out, surface.model_index);
         put_name(out, surface.texture_name);
         put_filler(out, 24, 0x10);
     }
-    put_filler(out, 16 * size_t{spec.block16_count}, 0x20);
-    for (const auto& word4 : spec.word4s) {
+    put_filler(out, 16 * size_t{plan.block16_count}, 0x20);
+    for (const auto& word4 : plan.word4s) {
         for (uint16_t value : word4)
             put_u16(out, value);
     }
-    put_filler(out, 16 * size_t{spec.dword4_count}, 0x30);
-    for (const auto& vertex : spec.vertices) {
+    put_filler(out, 16 * size_t{plan.dword4_count}, 0x30);
+    for (const auto& vertex : plan.vertices) {
         for (float component : vertex)
             put_f32(out, component);
     }
-    for (const auto& tex_coord : spec.tex_coords) {
+    for (const auto& tex_coord : plan.tex_coords) {
         for (float component : tex_coord)
             put_f32(out, component);
     }
-    for (uint16_t index : spec.indices)
+    for (uint16_t index : plan.indices)
         put_u16(out, index);
-    for (uint16_t index : spec.extra_indices)
+    for (uint16_t index : plan.extra_indices)
         put_u16(out, index);
-    put_filler(out, 16 * size_t{spec.block16_count}, 0x40);
-    for (const GeometryRecord& record : spec.geometry) {
+    put_filler(out, 16 * size_t{plan.block16_count}, 0x40);
+    for (const GeometryRecord& record : plan.geometry) {
         put_filler(out, 28, 0x50);
         put_u32(out, count_of(record.local_indices.size()));
         put_u32(out, count_of(record.corners.size()));
@@ -100,7 +100,7 @@ std::vector<uint8_t> build_level(const LevelSpec& spec)
                 put_u16(out, corner);
         }
     }
-    out.insert(out.end(), spec.trailing.begin(), spec.trailing.end());
+    out.insert(out.end(), plan.trailing.begin(), plan.trailing.end());
     return out;
 }
 
@@ -110,7 +110,7 @@ void set_u32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value)
         bytes.at(offset + i) = static_cast<uint8_t>(value >> (8 * i));
 }
 
-void add_surface(LevelSpec& spec, uint32_t model_index, const std::string& texture_name,
+void add_surface(LevelPlan& plan, uint32_t model_index, const std::string& texture_name,
                  const std::vector<std::array<uint16_t, 3>>& triangles)
 {
     GeometryRecord record;
@@ -125,8 +125,8 @@ void add_surface(LevelSpec& spec, uint32_t model_index, const std::string& textu
         }
         record.corners.push_back(corners);
     }
-    spec.surfaces.push_back({model_index, texture_name});
-    spec.geometry.push_back(std::move(record));
+    plan.surfaces.push_back({model_index, texture_name});
+    plan.geometry.push_back(std::move(record));
 }
 
 void write_file(const std::string& path, const std::vector<uint8_t>& bytes)

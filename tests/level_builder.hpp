@@ -19,7 +19,7 @@ struct GeometryRecord {
     std::vector<std::array<uint16_t, 3>> corners;
 };
 
-struct LevelSpec {
+struct LevelPlan {
     uint16_t minor_version = 0;
     uint16_t major_version = 1;
     std::vector<std::string> models; // up to 32 bytes each
@@ -48,14 +48,14 @@ inline constexpr size_t block16_count = 44;
 inline constexpr size_t word4_count = 48;
 } // namespace header_offset
 
-std::vector<uint8_t> build_level(const LevelSpec& spec);
+std::vector<uint8_t> build_level(const LevelPlan& plan);
 
 void set_u32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value);
 
 // Adds a surface whose triangles are given as vertex numbers: the local index
 // table is built from the distinct vertices in order of first use, as a real
 // level stores them.
-void add_surface(LevelSpec& spec, uint32_t model_index, const std::string& texture_name,
+void add_surface(LevelPlan& plan, uint32_t model_index, const std::string& texture_name,
                  const std::vector<std::array<uint16_t, 3>>& triangles);
 
 // Writes bytes to a file; throws std::runtime_error when it cannot.

@@ -13,21 +13,21 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct SurfaceSpec {
+struct SurfacePlan {
     std::string texture;
     std::vector<uint16_t> triangle_indices;
 };
 
 BspData make_level(const std::vector<Vec3>& vertices, const std::vector<Vec2>& tex_coords,
-                   const std::vector<SurfaceSpec>& surfaces)
+                   const std::vector<SurfacePlan>& surfaces)
 {
     BspData level;
     level.vertices = vertices;
     level.tex_coords = tex_coords;
-    for (const SurfaceSpec& spec : surfaces) {
+    for (const SurfacePlan& plan : surfaces) {
         BspSurface surface;
-        std::copy(spec.texture.begin(), spec.texture.end(), surface.texture_name.bytes.begin());
-        surface.triangle_indices = spec.triangle_indices;
+        std::copy(plan.texture.begin(), plan.texture.end(), surface.texture_name.bytes.begin());
+        surface.triangle_indices = plan.triangle_indices;
         level.surfaces.push_back(surface);
     }
     level.header.vertex_count = static_cast<uint32_t>(vertices.size());
