@@ -118,7 +118,10 @@ void write_face(OutputFile& file, const VertexNumberTexts& vertex_numbers, const
         if (textured)
             out = vertex_numbers.write(out, corners[k]);
         *out++ = '/';
-        out = append(out, {normal_text, normal_length});
+        // A fixed-size copy is cheaper than one of the exact length; the
+        // bytes past the number are overwritten or lie beyond the line.
+        std::memcpy(out, normal_text, sizeof normal_text);
+        out += normal_length;
     }
     *out++ = '\n';
     file.commit(out);
