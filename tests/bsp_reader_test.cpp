@@ -250,6 +250,22 @@ TEST(BspReader, NamesFillingAll32BytesKeepEveryByte)
               std::string::npos);
 }
 
+TEST(BspReader, ReportWritesControlBytesInNamesAsUnderscores)
+{
+    // A name may not move the cursor, set the terminal's title or add lines.
+    LevelPlan plan;
+    plan.models = {"m\x1b]0;owned\x07 \xC3\xA9"};
+    add_surface(plan, 0, "t\nnum triangles: 9\r\x7f", {});
+    LoadResult result = load_level(build_level(plan), true);
+    ASSERT_TRUE(result.level) << result.error;
+    EXPECT_EQ(result.console, header_block(1, 0, 0) +
+                                  "\t\tm_]0;owned_ \xC3\xA9's surfaces:\n"
+                                  "\t\t\tt_num triangles: 9__\n"
+                                  "num triangles: 0 num indices: 0\n"
+                                  "final position: " + std::to_string(build_level(plan).size()) + " counter: \n");
+    EXPECT_EQ(result.level->surfaces[0].texture_name.text(), "t\nnum triangles: 9\r\x7f") << "stored as read";
+}
+
 TEST(BspReader, RejectsEveryTruncatedPrefix)
 {
     LevelPlan plan;

@@ -35,6 +35,20 @@ struct Name32 {
         size_t length = nul ? static_cast<const char*>(nul) - bytes.data() : bytes.size();
         return {bytes.data(), length};
     }
+
+    // The same name with every byte that could end a line or steer a
+    // terminal (below 0x20, and 0x7F) written as '_', as it goes into the
+    // OBJ, MTL and report. Other bytes, UTF-8 included, stay as they are.
+    Name32 line_safe() const
+    {
+        Name32 safe = *this;
+        for (char& byte : safe.bytes) {
+            const auto value = static_cast<unsigned char>(byte);
+            if (value != 0 && (value < 0x20 || value == 0x7F))
+                byte = '_';
+        }
+        return safe;
+    }
 };
 
 using Bytes4 = std::array<uint8_t, 4>;

@@ -122,9 +122,9 @@ void report_header(const BspHeader& header)
 void report_models(const std::vector<BspModel>& models)
 {
     for (const BspModel& model : models) {
-        console_line("\t\t" + std::string(model.name.text()) + "'s surfaces:");
+        console_line("\t\t" + std::string(model.name.line_safe().text()) + "'s surfaces:");
         for (const BspSurface& surface : model.surfaces)
-            console_line("\t\t\t" + std::string(surface.texture_name.text()));
+            console_line("\t\t\t" + std::string(surface.texture_name.line_safe().text()));
     }
 }
 
