@@ -366,26 +366,20 @@ LevelPlan two_textures(const std::string& first, const std::string& second)
     return plan;
 }
 
-TEST(Interop, MaterialFileInAnotherFolderIsFoundOnlyByAssimp)
+TEST(Interop, MaterialFileInAnotherFolderIsFoundByBoth)
 {
-    // The "mtllib" line carries the path as the converter was given it, and
-    // tinyobjloader looks for it relative to the OBJ's own folder.
+    // Both readers look for the "mtllib" file in the OBJ's own folder, and
+    // the material file is written there.
     TempDir dir;
     fs::create_directory(dir.path("maps"));
-    const BspData level = convert_in(dir, build_level(two_textures("wall", "floor")), "maps/level.obj");
-    const Expected expected = expected_from(level);
-    const fs::path previous = fs::current_path();
-    fs::current_path(dir.root());
-    expect_assimp_sees("maps/level.obj", expected);
-    const TinyView tiny = read_with_tinyobj("maps/level.obj");
-    fs::current_path(previous);
-    EXPECT_NE(tiny.messages.find("Material file [ maps/level.mtl ] not found"), std::string::npos) << tiny.messages;
-    EXPECT_EQ(tiny.surfaces.at(0).texture, "<none>");
-
-    // Converting from inside the folder writes a bare "mtllib level.mtl".
-    TempDir inside;
-    const BspData again = convert_in(inside, build_level(two_textures("wall", "floor")), "level.obj");
-    expect_tinyobj_sees(inside.path("level.obj"), expected_from(again));
+    fs::create_directory(dir.path("v1.2"));
+    for (const std::string output : {"maps/level.obj", "v1.2/level"}) {
+        SCOPED_TRACE(output);
+        const BspData level = convert_in(dir, build_level(two_textures("wall", "floor")), output);
+        const Expected expected = expected_from(level);
+        expect_assimp_sees(dir.path(output), expected);
+        expect_tinyobj_sees(dir.path(output), expected);
+    }
 }
 
 TEST(Interop, OutputWithoutExtensionLoads)
