@@ -1,68 +1,19 @@
 // Runs the built meshwright executable as its own process in a fresh
 // directory and checks everything it prints and leaves behind.
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <filesystem>
 #include <map>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "level_builder.hpp"
+#include "program_runner.hpp"
 #include "temp_dir.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Outcome {
-    std::string out;
-    std::string err;
-    int status = -1;
-    std::map<std::string, std::string> files; // every file in the directory afterwards
-
-    bool operator==(const Outcome&) const = default;
-};
-
-// Runs meshwright in `dir` with `argv` exactly as given (element 0 included;
-// an empty vector gives the program no arguments at all).
-Outcome run_in(const TempDir& dir, const std::vector<std::string>& argv, rlim_t address_space_limit = RLIM_INFINITY)
-{
-    TempDir capture;
-    const std::string out_path = capture.path("stdout");
-    const std::string err_path = capture.path("stderr");
-    pid_t child = fork();
-    if (child == 0) {
-        std::vector<char*> args;
-        for (const std::string& arg : argv)
-            args.push_back(const_cast<char*>(arg.c_str()));
-        args.push_back(nullptr);
-        int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const rlimit limit{address_space_limit, address_space_limit};
-        if (out < 0 || err < 0 || setrlimit(RLIMIT_AS, &limit) != 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(dir.root().c_str()) != 0)
-            _exit(127);
-        execv(MESHWRIGHT_EXE, args.data());
-        _exit(127);
-    }
-    Outcome outcome;
-    int wait_status = 0;
-    if (child < 0 || waitpid(child, &wait_status, 0) != child)
-        throw std::runtime_error("cannot run meshwright");
-    outcome.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
-    outcome.out = read_file(out_path);
-    outcome.err = read_file(err_path);
-    for (const auto& entry : fs::directory_iterator(dir.root())) {
-        std::string name = entry.path().filename().string();
-        outcome.files[name] = entry.is_regular_file() ? read_file(entry.path().string()) : "<directory>";
-    }
-    return outcome;
-}
 
 Outcome run_with(const std::map<std::string, std::string>& files, const std::vector<std::string>& args)
 {
@@ -214,7 +165,7 @@ TEST(CommandLine, RunningOutOfMemoryIsReported)
     set_u32(header, header_offset::vertex_count, 8 << 20);
     write_file(dir.path("big.bsp"), header);
     fs::resize_file(dir.path("big.bsp"), 52 + 12 * (8 << 20));
-    Outcome outcome = run_in(dir, {"meshwright", "big.bsp"}, 64 << 20);
+    Outcome outcome = run_in(dir, {"meshwright", "big.bsp"}, {.address_space = 64 << 20});
     EXPECT_EQ(outcome.out, "Exception thrown: Out of memory\n\n");
     EXPECT_EQ(outcome.err, "");
     EXPECT_EQ(outcome.status, 1);

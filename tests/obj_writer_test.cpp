@@ -1,3 +1,6 @@
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -229,28 +232,59 @@ TEST(ObjWriter, MaterialsSortByByteValue)
                           "newmtl " + e_acute + "\nmap_Kd " + e_acute + ".bmp\n\n");
 }
 
-TEST(MaterialFileName, ReplacesTheLastDotAnywhereInThePath)
+TEST(MaterialFileName, CutsOnlyTheFileNamesOwnExtension)
 {
     const std::pair<std::string, std::string> cases[] = {
-        {"default.obj", "default.mtl"}, {"maps/level.obj", "maps/level.mtl"}, {"level", "level.mtl"},
-        {"level.old.obj", "level.old.mtl"}, {"out.d/level", "out.mtl"}, {"./level", ".mtl"},
-        {"out.mtl", "out.mtl"}, {"", ".mtl"},
+        {"default.obj", "default.mtl"},   {"maps/level.obj", "maps/level.mtl"}, {"level", "level.mtl"},
+        {"level.old.obj", "level.old.mtl"}, {"out.mtl", "out.mtl"},             {"", ".mtl"},
+        // A dot in a folder name is no extension.
+        {"out.d/level", "out.d/level.mtl"}, {"./level", "./level.mtl"},         {"v1.2/out", "v1.2/out.mtl"},
+        {"../out/level", "../out/level.mtl"},
     };
     for (const auto& [output, material] : cases)
         EXPECT_EQ(material_file_name(output), material) << output;
 }
 
-TEST(ObjWriter, MaterialPathGoesIntoTheObjUnchanged)
+TEST(ObjWriter, MaterialFileLiesBesideTheObjAndMtllibNamesItsFileName)
 {
     TempDir dir;
-    fs::create_directory(dir.path("maps"));
+    for (const char* folder : {"maps", "out.d", "v1.2", "out", "work"})
+        fs::create_directory(dir.path(folder));
     const BspData level = make_level(corner_vertices, {}, {{"wall", {0, 1, 2}}});
-    for (const auto& [output, material] : {std::pair{"maps/level.obj", "maps/level.mtl"}, {"level", "level.mtl"}}) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"default.obj", "default.mtl"},       {"maps/level.obj", "maps/level.mtl"}, {"level", "level.mtl"},
+        {"level.old.obj", "level.old.mtl"}, {"out.d/level", "out.d/level.mtl"}, {"./dotted", "./dotted.mtl"},
+        {"v1.2/out", "v1.2/out.mtl"},         {"work/../out/level", "out/level.mtl"},
+    };
+    for (const auto& [output, material] : cases) {
+        SCOPED_TRACE(output);
         ASSERT_EQ(write_in(dir, level, output), "");
-        EXPECT_EQ(read_file(dir.path(output)).substr(0, 80).find(std::string("\nmtllib ") + material + "\n\n"),
-                  std::string(file_head).size() - 1);
+        const std::string mtllib = "mtllib " + fs::path(material).filename().string() + "\n\n";
+        EXPECT_EQ(read_file(dir.path(output)).substr(std::string(file_head).size(), mtllib.size()), mtllib);
         EXPECT_EQ(read_file(dir.path(material)), "newmtl wall\nmap_Kd wall.bmp\n\n");
     }
+}
+
+TEST(ObjWriter, NamesCannotBreakALine)
+{
+    // Bytes below 0x20 and 0x7F become '_'; blanks, '#' and UTF-8 stay.
+    // Names that become equal are one material.
+    WriteResult result = convert(make_level({}, {}, {
+                                                        {"a\nmap_Kd evil", {}},
+                                                        {"b\r\x1b[31m\x7f", {}},
+                                                        {"a_map_Kd evil", {}},
+                                                        {"c #\xC3\xA9\t", {}},
+                                                    }));
+    ASSERT_EQ(result.error, "");
+    EXPECT_EQ(result.obj, std::string(file_head) +
+                              "mtllib out.mtl\n\n\n\n\n"
+                              "\ng surface0\nusemtl a_map_Kd evil\n"
+                              "\ng surface1\nusemtl b__[31m_\n"
+                              "\ng surface2\nusemtl a_map_Kd evil\n"
+                              "\ng surface3\nusemtl c #\xC3\xA9_\n");
+    EXPECT_EQ(result.mtl, "newmtl a_map_Kd evil\nmap_Kd a_map_Kd evil.bmp\n\n"
+                          "newmtl b__[31m_\nmap_Kd b__[31m_.bmp\n\n"
+                          "newmtl c #\xC3\xA9_\nmap_Kd c #\xC3\xA9_.bmp\n\n");
 }
 
 TEST(ObjWriter, MaterialFileThatCannotBeOpenedLeavesTheObjComplete)
@@ -279,13 +313,24 @@ TEST(ObjWriter, RejectsLevelsAndPathsItCannotWrite)
         {"missing directory", good, "missing/out.obj", "Unable to open OBJ file for output"},
         {"material path equal to the output", good, "out.mtl",
          "Output file would be overwritten by its material file"},
+        {"material path equal to the output after the folders", good, "sub/../out.mtl",
+         "Output file would be overwritten by its material file"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TempDir dir;
+        fs::create_directory(dir.path("sub"));
         EXPECT_EQ(write_in(dir, c.level, c.output), c.error);
-        EXPECT_TRUE(fs::is_empty(dir.root())) << "nothing may be written";
+        EXPECT_TRUE(fs::is_empty(dir.path("sub")));
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.root()), fs::directory_iterator()), 1)
+            << "nothing may be written";
     }
+}
+
+// Makes a device that takes no byte, like /dev/full, inside the test's folder.
+bool make_full_device(const std::string& path)
+{
+    return mknod(path.c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0;
 }
 
 TEST(ObjWriter, ReportsFullDisk)
@@ -293,13 +338,14 @@ TEST(ObjWriter, ReportsFullDisk)
     const BspData level = make_level(corner_vertices, {}, {{"wall", {0, 1, 2}}});
     {
         TempDir dir;
-        fs::create_symlink("/dev/full", dir.path("out.obj"));
+        if (!make_full_device(dir.path("out.obj")))
+            GTEST_SKIP() << "cannot make a full device here";
         EXPECT_EQ(write_in(dir, level, "out.obj"), "Unable to write OBJ file");
         EXPECT_FALSE(fs::exists(dir.path("out.mtl"))) << "no material file after a failed OBJ";
     }
     {
         TempDir dir;
-        fs::create_symlink("/dev/full", dir.path("out.mtl"));
+        ASSERT_TRUE(make_full_device(dir.path("out.mtl")));
         EXPECT_EQ(write_in(dir, level, "out.obj"), "Unable to write material file");
     }
 }

@@ -8,7 +8,9 @@
 #include "app/console.hpp"
 #include "app/verbose.hpp"
 #include "bsp/bsp_reader.hpp"
+#include "obj/mtl_writer.hpp"
 #include "obj/obj_writer.hpp"
+#include "obj/replaced_file.hpp"
 
 namespace {
 
@@ -61,6 +63,8 @@ int convert(const Arguments& arguments)
     // The input is closed before any output is opened, so an output path
     // equal to the input path safely replaces the level.
     input.reset();
+    if (same_file(material_file_name(arguments.output_path), arguments.input_path))
+        throw "Input file would be overwritten by the material file";
     // Nothing needs the level after the writer, so it takes it over whole.
     write_obj(std::move(level), arguments.output_path);
     return 0;

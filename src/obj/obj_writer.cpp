@@ -6,6 +6,7 @@
 #include "obj/mtl_writer.hpp"
 #include "obj/number_format.hpp"
 #include "obj/output_file.hpp"
+#include "obj/replaced_file.hpp"
 #include "obj/triangle_normal.hpp"
 
 namespace {
@@ -134,7 +135,8 @@ TextureNames write_groups(OutputFile& file, const BspData& level)
     uint32_t normal_number = 1;
     for (size_t j = 0; j < level.surfaces.size(); ++j) {
         const BspSurface& surface = level.surfaces[j];
-        const std::string_view name = surface.texture_name.text();
+        const Name32 safe_name = surface.texture_name.line_safe();
+        const std::string_view name = safe_name.text();
         constexpr std::string_view group = "\ng surface", usemtl = "\nusemtl ";
         char* out = append(file.room(group.size() + uint_room + usemtl.size()), group);
         out = format_uint(out, static_cast<uint32_t>(j));
@@ -154,18 +156,22 @@ TextureNames write_groups(OutputFile& file, const BspData& level)
 void write_obj(BspData level, const std::string& output_path)
 {
     const std::string material_path = material_file_name(output_path);
-    if (material_path == output_path)
+    if (same_file(material_path, output_path))
         throw "Output file would be overwritten by its material file";
     check_vertex_indices(level);
 
     OutputFile file(output_path, "Unable to open OBJ file for output", "Unable to write OBJ file");
     file.write("# This is a converted version of a Dravic .BSP file!\n\nmtllib ");
-    file.write(material_path);
+    // Readers look for the material file in the OBJ's own folder.
+    file.write(final_component(material_path));
     file.write("\n\n");
     write_positions(file, level);
     write_tex_coords(file, level);
     write_normals(file, level);
     const TextureNames texture_names = write_groups(file, level);
+    // Runs writing the same output put their files in place one pair at a
+    // time, so an OBJ never ends up beside another run's material file.
+    const FolderLock lock(output_path);
     file.close();
     write_mtl(material_path, texture_names);
 }

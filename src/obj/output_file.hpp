@@ -6,13 +6,15 @@
 #include <string>
 #include <string_view>
 
+#include "obj/replaced_file.hpp"
+
 // A text file written through one bounded buffer. Every failure to open,
 // write or close it is thrown as the message text given for it, so a full
-// disk never passes for success.
+// disk never passes for success. The file replaces its destination only when
+// close() succeeds; otherwise the destination stays as it was.
 class OutputFile {
 public:
     OutputFile(const std::string& path, const char* open_failure, const char* write_failure);
-    ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
@@ -28,7 +30,7 @@ public:
 
     void write(std::string_view text);
 
-    // Writes what is buffered and closes the file.
+    // Writes what is buffered, closes the file and puts it in place.
     void close();
 
     static constexpr size_t capacity = 1 << 18;
@@ -37,7 +39,7 @@ private:
     void flush();
 
     std::unique_ptr<char[]> buffer_;
-    FILE* file_;
+    ReplacedFile file_;
     const char* write_failure_;
     size_t used_ = 0;
 };

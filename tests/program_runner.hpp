@@ -1,0 +1,60 @@
+#pragma once
+
+#include <sys/resource.h>
+#include <sys/types.h>
+
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "temp_dir.hpp"
+
+// Runs the built meshwright executable as its own process and collects what
+// it printed, its status and every file it left in its folder.
+
+struct Outcome {
+    std::string out;
+    std::string err;
+    int status = -1;                            // exit status, or 128 + the signal that ended it
+    std::map<std::string, std::string> files; // every file in the folder afterwards
+
+    bool operator==(const Outcome&) const = default;
+};
+
+// Prints an outcome readably when a comparison fails.
+void PrintTo(const Outcome& outcome, std::ostream* out);
+
+struct RunLimits {
+    rlim_t address_space = RLIM_INFINITY;
+    // A small limit stands in for a full disk: SIGXFSZ is ignored, so the
+    // write that crosses it fails instead of ending the program.
+    rlim_t file_size = RLIM_INFINITY;
+    // When the tests run as root: the user to run as instead, so that folder
+    // permissions apply (0 keeps root).
+    uid_t user = 0;
+};
+
+// A started run; finish() waits for it and collects the outcome.
+class RunningProgram {
+public:
+    RunningProgram(const TempDir& dir, const std::vector<std::string>& argv, const RunLimits& limits = {});
+    RunningProgram(const RunningProgram&) = delete;
+    RunningProgram& operator=(const RunningProgram&) = delete;
+
+    pid_t pid() const { return child_; }
+    Outcome finish();
+
+private:
+    const TempDir& dir_;
+    TempDir capture_;
+    pid_t child_ = -1;
+};
+
+// Runs meshwright in `dir` with `argv` exactly as given (element 0 included;
+// an empty vector gives the program no arguments at all).
+Outcome run_in(const TempDir& dir, const std::vector<std::string>& argv, const RunLimits& limits = {});
+
+// Reads every regular file of a folder, by name; "<directory>" and so on for
+// the other kinds.
+std::map<std::string, std::string> folder_contents(const std::filesystem::path& folder);
