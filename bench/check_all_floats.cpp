@@ -14,6 +14,7 @@
 
 #include "obj/number_format.hpp"
 
+namespace meshwright {
 namespace {
 
 std::atomic<uint64_t> checked{0};
@@ -45,9 +46,11 @@ void check_range(uint64_t first, uint64_t last)
 }
 
 } // namespace
+} // namespace meshwright
 
 int main(int argc, char** argv)
 {
+    using namespace meshwright;
     const unsigned threads = argc > 1 ? static_cast<unsigned>(std::atoi(argv[1])) : 2;
     constexpr uint64_t total = uint64_t{1} << 32;
     // Interleave blocks so that every thread gets a share of the slow huge

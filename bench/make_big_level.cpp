@@ -9,6 +9,7 @@
 
 #include "level_builder.hpp"
 
+namespace meshwright {
 namespace {
 
 constexpr size_t vertex_count = 1'000'000;
@@ -51,9 +52,11 @@ LevelPlan big_level()
 }
 
 } // namespace
+} // namespace meshwright
 
 int main(int argc, char** argv)
 {
+    using namespace meshwright;
     if (argc != 2) {
         std::cerr << "usage: make_big_level OUTPUT\n";
         return 2;

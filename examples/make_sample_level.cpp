@@ -9,6 +9,7 @@
 
 #include "level_builder.hpp"
 
+namespace meshwright {
 namespace {
 
 std::vector<uint16_t> read_vertex_numbers(std::istringstream& words, size_t count)
@@ -83,9 +84,11 @@ LevelPlan parse_description(std::istream& in)
 }
 
 } // namespace
+} // namespace meshwright
 
 int main(int argc, char** argv)
 {
+    using namespace meshwright;
     if (argc != 3) {
         std::cerr << "usage: make_sample_level DESCRIPTION OUTPUT\n";
         return 2;

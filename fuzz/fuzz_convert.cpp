@@ -35,10 +35,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::fwrite(data, 1, size, file);
     std::fclose(file);
 
-    verbose = false;
+    meshwright::verbose = false;
     std::string arguments[] = {"meshwright", "-v", input, output};
     char* argv[] = {arguments[0].data(), arguments[1].data(), arguments[2].data(), arguments[3].data()};
-    const int status = run(4, argv);
+    const int status = meshwright::run(4, argv);
     if (status != 0 && status != 1)
         std::abort();
     return 0;

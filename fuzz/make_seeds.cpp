@@ -6,6 +6,7 @@
 
 #include "level_builder.hpp"
 
+namespace meshwright {
 namespace {
 
 LevelPlan every_section()
@@ -36,9 +37,11 @@ LevelPlan one_triangle()
 }
 
 } // namespace
+} // namespace meshwright
 
 int main(int argc, char** argv)
 {
+    using namespace meshwright;
     if (argc != 2) {
         std::cerr << "usage: make_seeds FOLDER\n";
         return 2;

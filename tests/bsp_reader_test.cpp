@@ -1,13 +1,16 @@
 #include <gtest/gtest.h>
 
+#include "base/messages.hpp"
 #include "level_builder.hpp"
 #include "load_helpers.hpp"
 
+namespace meshwright {
+
 namespace {
 
-const char* const unexpected_end = "Invalid .bsp file! Unexpected end of file!";
-const char* const model_index_error = "Invalid .bsp file! Surface model index out of range!";
-const char* const corner_error = "Invalid .bsp file! Triangle corner out of range!";
+using messages::unexpected_end;
+const char* const model_index_error = messages::model_index_out_of_range;
+const char* const corner_error = messages::corner_out_of_range;
 
 std::vector<uint16_t> triangle_indices(const BspData& level, size_t surface)
 {
@@ -234,20 +237,23 @@ TEST(BspReader, IgnoresBytesAfterTheLastSection)
     EXPECT_EQ(result.console, "final position: 228 counter: \n");
 }
 
-TEST(BspReader, NamesFillingAll32BytesKeepEveryByte)
+TEST(BspReader, NamesKeepEveryByteUpToTheirFirstNul)
 {
-    const std::string long_model(32, 'M');
-    const std::string long_texture = "textures/walls/brick_large_00001";
-    ASSERT_EQ(long_texture.size(), 32u);
-    LevelPlan plan;
-    plan.models = {long_model};
-    add_surface(plan, 0, long_texture, {});
-    LoadResult result = load_level(build_level(plan), true);
-    ASSERT_TRUE(result.level) << result.error;
-    EXPECT_EQ(result.level->models[0].name.text(), long_model);
-    EXPECT_EQ(result.level->surfaces[0].texture_name.text(), long_texture);
-    EXPECT_NE(result.console.find("\t\t" + long_model + "'s surfaces:\n\t\t\t" + long_texture + "\n"),
-              std::string::npos);
+    // 31 bytes leave one NUL; 32 bytes fill the field and have none.
+    for (size_t length : {1u, 31u, 32u}) {
+        SCOPED_TRACE(testing::Message() << length << " bytes");
+        const std::string model(length, 'M');
+        const std::string texture = std::string("textures/walls/brick_large_00001").substr(32 - length);
+        LevelPlan plan;
+        plan.models = {model};
+        add_surface(plan, 0, texture, {});
+        LoadResult result = load_level(build_level(plan), true);
+        ASSERT_TRUE(result.level) << result.error;
+        EXPECT_EQ(result.level->models[0].name.text(), model);
+        EXPECT_EQ(result.level->surfaces[0].texture_name.text(), texture);
+        EXPECT_NE(result.console.find("\t\t" + model + "'s surfaces:\n\t\t\t" + texture + "\n"), std::string::npos)
+            << result.console;
+    }
 }
 
 TEST(BspReader, ReportWritesControlBytesInNamesAsUnderscores)
@@ -264,6 +270,43 @@ TEST(BspReader, ReportWritesControlBytesInNamesAsUnderscores)
                                   "num triangles: 0 num indices: 0\n"
                                   "final position: " + std::to_string(build_level(plan).size()) + " counter: \n");
     EXPECT_EQ(result.level->surfaces[0].texture_name.text(), "t\nnum triangles: 9\r\x7f") << "stored as read";
+}
+
+TEST(BspReader, FaultsInWholeRecordsComeBeforeTheEarlyEnd)
+{
+    // The file ends inside the third record of a section; the second one,
+    // which arrived whole, is at fault and is reported as such.
+    LevelPlan bad_model;
+    bad_model.models = {"m"};
+    bad_model.surfaces = {{0, "a"}, {7, "b"}, {0, "c"}};
+    std::vector<uint8_t> surfaces_cut = build_level(bad_model);
+    surfaces_cut.resize(52 + 32 + 2 * 60 + 30);
+
+    LevelPlan bad_corner;
+    bad_corner.models = {"m"};
+    bad_corner.surfaces = {{0, "a"}};
+    bad_corner.geometry = {{{7, 8, 9}, {{0, 1, 2}, {0, 3, 1}, {2, 1, 0}}}};
+    std::vector<uint8_t> triangles_cut = build_level(bad_corner);
+    triangles_cut.resize(triangles_cut.size() - 3);
+
+    for (StreamKind kind : {StreamKind::regular_file, StreamKind::memory, StreamKind::pipe}) {
+        EXPECT_EQ(load_level(surfaces_cut, false, kind).error, model_index_error);
+        EXPECT_EQ(load_level(triangles_cut, false, kind).error, corner_error);
+    }
+}
+
+TEST(BspReader, GeometryLineComesBeforeItsRecordIsRead)
+{
+    // The record's counts are reported even when its table is cut short.
+    LevelPlan plan = one_triangle_level();
+    std::vector<uint8_t> bytes = build_level(plan);
+    bytes.resize(bytes.size() - 6 * 1 - 3);
+    LoadResult result = load_level(bytes, true);
+    EXPECT_EQ(result.error, unexpected_end);
+    EXPECT_EQ(result.console, header_block(1, 3, 0) +
+                                  "\t\tm's surfaces:\n"
+                                  "\t\t\tt\n"
+                                  "num triangles: 1 num indices: 3\n");
 }
 
 TEST(BspReader, RejectsEveryTruncatedPrefix)
@@ -386,3 +429,5 @@ TEST(BspReader, PipeAndFileGiveTheSameResult)
 }
 
 } // namespace
+
+} // namespace meshwright

@@ -7,9 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include "base/messages.hpp"
 #include "level_builder.hpp"
 #include "program_runner.hpp"
 #include "temp_dir.hpp"
+
+namespace meshwright {
 
 namespace {
 
@@ -72,14 +75,14 @@ TEST(CommandLine, WithoutArgumentsPrintsBannerAndUsage)
 
 TEST(CommandLine, NeedsAnInputPath)
 {
-    const Outcome missing{"Must specify an input file\n\n", "", 1, {}};
+    const Outcome missing{message_line(messages::missing_input), "", 1, {}};
     EXPECT_EQ(run_with({}, {"-v"}), missing);
     EXPECT_EQ(run_with({}, {"-v", "-v"}), missing);
 }
 
 TEST(CommandLine, ReportsInputsItCannotOpen)
 {
-    const Outcome unopenable{"Unable to open the requested file\n\n", "", 1, {}};
+    const Outcome unopenable{message_line(messages::unopenable_input), "", 1, {}};
     for (const char* input : {"missing.bsp", "", "-V", "--v", "-vv", "-"}) {
         SCOPED_TRACE(input);
         EXPECT_EQ(run_with({}, {input, "out.obj"}), unopenable);
@@ -87,7 +90,7 @@ TEST(CommandLine, ReportsInputsItCannotOpen)
     TempDir dir;
     fs::create_directory(dir.path("maps"));
     Outcome directory = run_in(dir, {"meshwright", "maps", "out.obj"});
-    EXPECT_EQ(directory, (Outcome{"Exception thrown: Unable to read the requested file\n\n", "", 1,
+    EXPECT_EQ(directory, (Outcome{exception_line(messages::unreadable_input), "", 1,
                                   {{"maps", "<directory>"}}}));
 }
 
@@ -125,7 +128,7 @@ TEST(CommandLine, LastOfSeveralPathsIsTheOutput)
               converted(closing_line, "c.obj", "c.mtl"));
     // An empty output path cannot be opened; the level was read completely first.
     EXPECT_EQ(run_with({{"in.bsp", level}}, {"in.bsp", "a.obj", ""}),
-              (Outcome{closing_line + "Exception thrown: Unable to open OBJ file for output\n\n", "", 1,
+              (Outcome{closing_line + exception_line(messages::unopenable_obj), "", 1,
                        {{"in.bsp", level}}}));
 }
 
@@ -141,7 +144,7 @@ TEST(CommandLine, ReportsRejectedLevelsWithoutWritingAnything)
     plan.models = {"m"};
     add_surface(plan, 1, "wall", {});
     const std::string bad = bytes_text(build_level(plan));
-    const std::string message = "Exception thrown: Invalid .bsp file! Surface model index out of range!\n\n";
+    const std::string message = exception_line(messages::model_index_out_of_range);
     const std::string header = "BSP info:\n\tVersion: 1.0\n\tNum Models: 1\n\tNum vertices: 0\n\tNum indices: 0\n"
                                "\tModels:\n";
     EXPECT_EQ(run_with({{"in.bsp", bad}}, {"in.bsp", "out.obj"}), (Outcome{message, "", 1, {{"in.bsp", bad}}}));
@@ -150,7 +153,7 @@ TEST(CommandLine, ReportsRejectedLevelsWithoutWritingAnything)
 
     const std::string cut = level.substr(0, 100);
     EXPECT_EQ(run_with({{"in.bsp", cut}}, {"in.bsp"}),
-              (Outcome{"Exception thrown: Invalid .bsp file! Unexpected end of file!\n\n", "", 1, {{"in.bsp", cut}}}));
+              (Outcome{exception_line(messages::unexpected_end), "", 1, {{"in.bsp", cut}}}));
 }
 
 TEST(CommandLine, RunningOutOfMemoryIsReported)
@@ -166,7 +169,7 @@ TEST(CommandLine, RunningOutOfMemoryIsReported)
     write_file(dir.path("big.bsp"), header);
     fs::resize_file(dir.path("big.bsp"), 52 + 12 * (8 << 20));
     Outcome outcome = run_in(dir, {"meshwright", "big.bsp"}, {.address_space = 64 << 20});
-    EXPECT_EQ(outcome.out, "Exception thrown: Out of memory\n\n");
+    EXPECT_EQ(outcome.out, exception_line(messages::out_of_memory));
     EXPECT_EQ(outcome.err, "");
     EXPECT_EQ(outcome.status, 1);
     EXPECT_EQ(outcome.files.size(), 1u);
@@ -174,3 +177,5 @@ TEST(CommandLine, RunningOutOfMemoryIsReported)
 }
 
 } // namespace
+
+} // namespace meshwright

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <stdexcept>
 
+namespace meshwright {
+
 namespace {
 
 void put_u16(std::vector<uint8_t>& out, uint16_t value)
@@ -138,3 +140,5 @@ void write_file(const std::string& path, const std::vector<uint8_t>& bytes)
     if (std::fclose(file) != 0 || written != bytes.size())
         throw std::runtime_error("cannot write " + path);
 }
+
+} // namespace meshwright

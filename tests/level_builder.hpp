@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace meshwright {
+
 // Assembles level file bytes from a short description, so that each test can
 // state its level in a few lines. Header counts follow from the lists unless
 // a test patches them afterwards with set_u32.
@@ -60,3 +62,5 @@ void add_surface(LevelPlan& plan, uint32_t model_index, const std::string& textu
 
 // Writes bytes to a file; throws std::runtime_error when it cannot.
 void write_file(const std::string& path, const std::vector<uint8_t>& bytes);
+
+} // namespace meshwright

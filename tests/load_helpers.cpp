@@ -6,10 +6,9 @@
 #include <thread>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
-#include "app/verbose.hpp"
 #include "bsp/bsp_reader.hpp"
+
+namespace meshwright {
 
 namespace {
 
@@ -76,14 +75,16 @@ LoadResult load_level(const std::vector<uint8_t>& bytes, bool verbose_on, Stream
     LoadResult result;
     StreamFixture fixture;
     open_stream(fixture, bytes, kind);
-    verbose = verbose_on;
-    testing::internal::CaptureStdout();
+    const PrintLine collect = [&](std::string_view line) {
+        result.console += line;
+        result.console += '\n';
+    };
     try {
-        result.level = load_bsp(fixture.file);
+        result.level = load_bsp(fixture.file, verbose_on, collect);
     } catch (const char* message) {
         result.error = message;
     }
-    result.console = testing::internal::GetCapturedStdout();
-    verbose = false;
     return result;
 }
+
+} // namespace meshwright

@@ -7,6 +7,8 @@
 
 #include "bsp/bsp_data.hpp"
 
+namespace meshwright {
+
 // How a test hands level bytes to the reader.
 enum class StreamKind { regular_file, memory, pipe };
 
@@ -16,7 +18,9 @@ struct LoadResult {
     std::string console;          // everything it printed
 };
 
-// Runs the reader over `bytes` with `verbose` as given, capturing standard
-// output. Restores `verbose` afterwards.
+// Runs the reader over `bytes`, describing the level when `verbose_on`, and
+// collects every line it prints.
 LoadResult load_level(const std::vector<uint8_t>& bytes, bool verbose_on,
                       StreamKind kind = StreamKind::regular_file);
+
+} // namespace meshwright

@@ -9,6 +9,8 @@
 
 #include "obj/number_format.hpp"
 
+namespace meshwright {
+
 namespace {
 
 std::string printf_text(const char* format, double value)
@@ -101,3 +103,5 @@ TEST(NumberFormat, UnsignedIntegersMatchPrintf)
 }
 
 } // namespace
+
+} // namespace meshwright

@@ -1,16 +1,22 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
+#include <bit>
 #include <cstdint>
+#include <fstream>
+#include <sstream>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "base/messages.hpp"
 #include "obj/mtl_writer.hpp"
 #include "obj/obj_writer.hpp"
 #include "temp_dir.hpp"
+
+namespace meshwright {
 
 namespace {
 
@@ -202,6 +208,32 @@ TEST(ObjWriter, NormalsRoundAsWorkedOutIndependently)
         << result.obj;
 }
 
+// Triangles on which the exact rounding of the normal shows: computing the
+// cross product in float, or not rounding the squared length to float before
+// its square root, changes their lines.
+TEST(ObjWriter, NormalsRoundAsWorkedOutIndependentlyOnRandomTriangles)
+{
+    std::ifstream data(MESHWRIGHT_RANDOM_NORMALS);
+    std::vector<Vec3> vertices;
+    std::vector<uint16_t> corners;
+    std::string expected;
+    for (std::string line; std::getline(data, line);) {
+        std::istringstream fields(line.substr(0, line.find('|')));
+        for (int corner = 0; corner < 3; ++corner) {
+            uint32_t x, y, z;
+            fields >> std::hex >> x >> y >> z;
+            corners.push_back(static_cast<uint16_t>(vertices.size()));
+            vertices.push_back({std::bit_cast<float>(x), std::bit_cast<float>(y), std::bit_cast<float>(z)});
+        }
+        expected += line.substr(line.find('|') + 1) + "\n";
+    }
+    ASSERT_EQ(corners.size(), 900u) << "three hundred triangles in " << MESHWRIGHT_RANDOM_NORMALS;
+    WriteResult result = convert(make_level(vertices, {}, {{"a", corners}}));
+    ASSERT_EQ(result.error, "");
+    const size_t start = result.obj.find("\nvn ") + 1;
+    EXPECT_EQ(result.obj.substr(start, expected.size()), expected);
+}
+
 TEST(ObjWriter, EmptyTextureNameIsAMaterialToo)
 {
     WriteResult result = convert(make_level(corner_vertices, {}, {{"wall", {}}, {"", {}}}));
@@ -292,7 +324,7 @@ TEST(ObjWriter, MaterialFileThatCannotBeOpenedLeavesTheObjComplete)
     TempDir dir;
     fs::create_directory(dir.path("out.mtl"));
     const BspData level = make_level(corner_vertices, corner_tex_coords, {{"wall", {0, 1, 2}}});
-    EXPECT_EQ(write_in(dir, level, "out.obj"), "Unable to open material file for output");
+    EXPECT_EQ(write_in(dir, level, "out.obj"), messages::unopenable_material);
     WriteResult reference = convert(level);
     EXPECT_EQ(read_file(dir.path("out.obj")), reference.obj);
 }
@@ -309,12 +341,12 @@ TEST(ObjWriter, RejectsLevelsAndPathsItCannotWrite)
     };
     const Case cases[] = {
         {"vertex index past the last vertex", bad_index, "out.obj",
-         "Invalid .bsp file! Triangle vertex index out of range!"},
-        {"missing directory", good, "missing/out.obj", "Unable to open OBJ file for output"},
+         messages::vertex_index_out_of_range},
+        {"missing directory", good, "missing/out.obj", messages::unopenable_obj},
         {"material path equal to the output", good, "out.mtl",
-         "Output file would be overwritten by its material file"},
+         messages::material_replaces_output},
         {"material path equal to the output after the folders", good, "sub/../out.mtl",
-         "Output file would be overwritten by its material file"},
+         messages::material_replaces_output},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -340,14 +372,16 @@ TEST(ObjWriter, ReportsFullDisk)
         TempDir dir;
         if (!make_full_device(dir.path("out.obj")))
             GTEST_SKIP() << "cannot make a full device here";
-        EXPECT_EQ(write_in(dir, level, "out.obj"), "Unable to write OBJ file");
+        EXPECT_EQ(write_in(dir, level, "out.obj"), messages::unwritable_obj);
         EXPECT_FALSE(fs::exists(dir.path("out.mtl"))) << "no material file after a failed OBJ";
     }
     {
         TempDir dir;
         ASSERT_TRUE(make_full_device(dir.path("out.mtl")));
-        EXPECT_EQ(write_in(dir, level, "out.obj"), "Unable to write material file");
+        EXPECT_EQ(write_in(dir, level, "out.obj"), messages::unwritable_material);
     }
 }
 
 } // namespace
+
+} // namespace meshwright

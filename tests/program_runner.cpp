@@ -9,6 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include "base/messages.hpp"
+
+namespace meshwright {
+
 namespace fs = std::filesystem;
 
 RunningProgram::RunningProgram(const TempDir& dir, const std::vector<std::string>& argv, const RunLimits& limits)
@@ -59,6 +63,16 @@ Outcome run_in(const TempDir& dir, const std::vector<std::string>& argv, const R
     return RunningProgram(dir, argv, limits).finish();
 }
 
+std::string message_line(const std::string& message)
+{
+    return message + "\n\n";
+}
+
+std::string exception_line(const std::string& message)
+{
+    return messages::exception_prefix + message + "\n\n";
+}
+
 std::map<std::string, std::string> folder_contents(const fs::path& folder)
 {
     std::map<std::string, std::string> files;
@@ -88,3 +102,5 @@ void PrintTo(const Outcome& outcome, std::ostream* out)
             *out << testing::PrintToString(content);
     }
 }
+
+} // namespace meshwright

@@ -10,6 +10,8 @@
 
 #include "temp_dir.hpp"
 
+namespace meshwright {
+
 // Runs the built meshwright executable as its own process and collects what
 // it printed, its status and every file it left in its folder.
 
@@ -55,6 +57,14 @@ private:
 // an empty vector gives the program no arguments at all).
 Outcome run_in(const TempDir& dir, const std::vector<std::string>& argv, const RunLimits& limits = {});
 
+// A message of the driver's own as printed: the text and two line ends.
+std::string message_line(const std::string& message);
+
+// A message text thrown inside the program, as the driver prints it.
+std::string exception_line(const std::string& message);
+
 // Reads every regular file of a folder, by name; "<directory>" and so on for
 // the other kinds.
 std::map<std::string, std::string> folder_contents(const std::filesystem::path& folder);
+
+} // namespace meshwright

@@ -19,9 +19,12 @@
 
 #include <gtest/gtest.h>
 
+#include "base/messages.hpp"
 #include "level_builder.hpp"
 #include "program_runner.hpp"
 #include "temp_dir.hpp"
+
+namespace meshwright {
 
 namespace {
 
@@ -102,11 +105,6 @@ bool has_temporary_file(const Files& files)
     return std::any_of(files.begin(), files.end(), [](const auto& file) { return is_temporary(file.first); });
 }
 
-std::string exception_line(const std::string& message)
-{
-    return "Exception thrown: " + message + "\n\n";
-}
-
 TEST(SafeOutput, FullDiskKeepsThePreviousFiles)
 {
     const std::string level = many_textures_level();
@@ -122,11 +120,11 @@ TEST(SafeOutput, FullDiskKeepsThePreviousFiles)
     };
     const Case cases[] = {
         {"the OBJ does not fit", {"in.bsp", "out.obj"}, 4096,
-         {fresh.closing_line + exception_line("Unable to write OBJ file"), "", 1, previous}},
+         {fresh.closing_line + exception_line(messages::unwritable_obj), "", 1, previous}},
         {"the OBJ would replace the level", {"in.bsp", "in.bsp"}, 4096,
-         {fresh.closing_line + exception_line("Unable to write OBJ file"), "", 1, previous}},
+         {fresh.closing_line + exception_line(messages::unwritable_obj), "", 1, previous}},
         {"only the material file does not fit", {"in.bsp", "out.obj"}, 13000,
-         {fresh.closing_line + exception_line("Unable to write material file"), "", 1,
+         {fresh.closing_line + exception_line(messages::unwritable_material), "", 1,
           {{"in.bsp", level}, {"out.obj", fresh.obj}, {"out.mtl", "previous mtl\n"}}}},
     };
     for (const Case& c : cases) {
@@ -269,8 +267,8 @@ TEST(SafeOutput, MaterialFileMayNeitherBeTheOutputNorTheInput)
     add_surface(plan, 0, "wall", {});
     const std::string level = text_of(build_level(plan));
     const std::string closing_line = "final position: " + std::to_string(level.size()) + " counter: \n";
-    const std::string output_error = exception_line("Output file would be overwritten by its material file");
-    const std::string input_error = exception_line("Input file would be overwritten by the material file");
+    const std::string output_error = exception_line(messages::material_replaces_output);
+    const std::string input_error = exception_line(messages::material_replaces_input);
     struct Case {
         const char* name;
         std::vector<std::string> args;
@@ -349,7 +347,7 @@ TEST(SafeOutput, SpecialFilesAreWrittenInPlace)
     FifoReader reader(dir.path("out.obj"));
     const Outcome outcome = run_in(dir, {"meshwright", "in.bsp", "out.obj"});
     EXPECT_EQ(reader.text(), fresh.obj);
-    EXPECT_EQ(outcome, (Outcome{fresh.closing_line + exception_line("Unable to write material file"), "", 1,
+    EXPECT_EQ(outcome, (Outcome{fresh.closing_line + exception_line(messages::unwritable_material), "", 1,
                                 {{"in.bsp", level}, {"out.obj", "<special file>"}, {"out.mtl", "<special file>"}}}));
 }
 
@@ -374,3 +372,5 @@ TEST(SafeOutput, FolderThatTakesNoNewFilesIsWrittenInPlace)
 }
 
 } // namespace
+
+} // namespace meshwright

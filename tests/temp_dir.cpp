@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <stdlib.h>
 
+namespace meshwright {
+
 TempDir::TempDir()
 {
     std::string pattern = (std::filesystem::temp_directory_path() / "meshwright-test-XXXXXX").string();
@@ -28,3 +30,5 @@ std::string read_file(const std::string& path)
     content << in.rdbuf();
     return content.str();
 }
+
+} // namespace meshwright

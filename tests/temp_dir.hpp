@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <string>
 
+namespace meshwright {
+
 // A fresh directory that is removed with everything in it when the test ends.
 class TempDir {
 public:
@@ -20,3 +22,5 @@ private:
 
 // The whole content of a file, or throws std::runtime_error.
 std::string read_file(const std::string& path);
+
+} // namespace meshwright

@@ -2,9 +2,13 @@
 
 #include <cstdio>
 
+namespace meshwright {
+
 void console_line(std::string_view text)
 {
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
 }
+
+} // namespace meshwright

@@ -2,5 +2,5 @@
 
 int main(int argc, char** argv)
 {
-    return run(argc, argv);
+    return meshwright::run(argc, argv);
 }

@@ -7,10 +7,13 @@
 
 #include "app/console.hpp"
 #include "app/verbose.hpp"
+#include "base/messages.hpp"
 #include "bsp/bsp_reader.hpp"
 #include "obj/mtl_writer.hpp"
 #include "obj/obj_writer.hpp"
 #include "obj/replaced_file.hpp"
+
+namespace meshwright {
 
 namespace {
 
@@ -56,15 +59,15 @@ int convert(const Arguments& arguments)
 {
     std::unique_ptr<FILE, FileCloser> input(std::fopen(arguments.input_path.c_str(), "rb"));
     if (!input) {
-        report("Unable to open the requested file");
+        report(messages::unopenable_input);
         return 1;
     }
-    BspData level = load_bsp(input.get());
+    BspData level = load_bsp(input.get(), verbose, console_line);
     // The input is closed before any output is opened, so an output path
     // equal to the input path safely replaces the level.
     input.reset();
     if (same_file(material_file_name(arguments.output_path), arguments.input_path))
-        throw "Input file would be overwritten by the material file";
+        throw messages::material_replaces_input;
     // Nothing needs the level after the writer, so it takes it over whole.
     write_obj(std::move(level), arguments.output_path);
     return 0;
@@ -91,14 +94,16 @@ int run(int argc, char** argv)
         }
         const Arguments arguments = scan_arguments(argc, argv);
         if (!arguments.has_input) {
-            report("Must specify an input file");
+            report(messages::missing_input);
             return 1;
         }
         return convert(arguments);
     } catch (const char* message) {
-        report(std::string("Exception thrown: ") + message);
+        report(std::string(messages::exception_prefix) + message);
     } catch (const std::bad_alloc&) {
-        report("Exception thrown: Out of memory");
+        report(std::string(messages::exception_prefix) + messages::out_of_memory);
     }
     return 1;
 }
+
+} // namespace meshwright

@@ -1,3 +1,7 @@
 #include "app/verbose.hpp"
 
+namespace meshwright {
+
 bool verbose = false;
+
+} // namespace meshwright

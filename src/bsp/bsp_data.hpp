@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+namespace meshwright {
+
 // The in-memory image of one level file. Plain values: copying, moving and
 // releasing are the language's own, and copies share nothing.
 
@@ -50,6 +52,8 @@ struct Name32 {
         return safe;
     }
 };
+
+static_assert(sizeof(Name32) == 32, "a name field is stored as its 32 bytes");
 
 using Bytes4 = std::array<uint8_t, 4>;
 
@@ -96,3 +100,5 @@ struct BspData {
     std::vector<uint16_t> indices;
     std::vector<uint16_t> extra_indices;
 };
+
+} // namespace meshwright

@@ -1,12 +1,14 @@
 #include "bsp/bsp_reader.hpp"
 
 #include <algorithm>
+#include <cassert>
 #include <bit>
 #include <string>
 
-#include "app/console.hpp"
-#include "app/verbose.hpp"
+#include "base/messages.hpp"
 #include "bsp/input_stream.hpp"
+
+namespace meshwright {
 
 namespace {
 
@@ -23,6 +25,9 @@ constexpr size_t geometry_head_size = 36;
 constexpr size_t triangle_record_size = 6;
 
 constexpr size_t chunk_bytes = 64 * 1024;
+
+static_assert(header_size == 4 + 2 * 2 + 2 * 4 + 9 * 4, "magic, two versions, two opaque words, nine counts");
+static_assert(surface_record_size == 4 + sizeof(Name32) + 6 * 4, "model index, texture name, six opaque words");
 
 uint16_t read_u16(const uint8_t* p)
 {
@@ -55,9 +60,10 @@ Name32 read_name(const uint8_t* p)
 // Hands `count` records of `record_size` bytes to `decode`, in file order.
 // The records that arrive whole are decoded even when the file ends before
 // the last one, so a fault inside them is reported ahead of the early end.
-template <class Decode>
-void read_records(InputStream& in, uint64_t count, size_t record_size, Decode&& decode)
+template <size_t record_size, class Decode>
+void read_records(InputStream& in, uint64_t count, Decode&& decode)
 {
+    static_assert(record_size > 0 && record_size <= chunk_bytes, "a record must fit in one chunk");
     uint8_t buffer[chunk_bytes];
     const size_t records_per_chunk = chunk_bytes / record_size;
     while (count > 0) {
@@ -74,16 +80,17 @@ void read_records(InputStream& in, uint64_t count, size_t record_size, Decode&& 
 // Appends `count` decoded records to `list`. The list never grows beyond
 // what the file has actually supplied (or is known to hold), whatever the
 // count claims.
-template <class T, class Decode>
-void read_list(InputStream& in, uint32_t count, size_t record_size, std::vector<T>& list, Decode decode)
+template <size_t record_size, class T, class Decode>
+void read_list(InputStream& in, uint32_t count, std::vector<T>& list, Decode decode)
 {
     list.reserve(list.size() + in.reservable(count, record_size));
-    read_records(in, count, record_size, [&](const uint8_t* p) { list.push_back(decode(p)); });
+    read_records<record_size>(in, count, [&](const uint8_t* p) { list.push_back(decode(p)); });
 }
 
-void skip_records(InputStream& in, uint32_t count, size_t record_size)
+template <size_t record_size>
+void skip_records(InputStream& in, uint32_t count)
 {
-    read_records(in, count, record_size, [](const uint8_t*) {});
+    read_records<record_size>(in, count, [](const uint8_t*) {});
 }
 
 BspHeader read_header(InputStream& in)
@@ -108,23 +115,34 @@ BspHeader read_header(InputStream& in)
     return header;
 }
 
-void report_header(const BspHeader& header)
+// The console text of one read: the description of the level when verbose,
+// and the closing line.
+struct Report {
+    bool verbose;
+    const PrintLine& print_line;
+};
+
+void report_header(const Report& report, const BspHeader& header)
 {
-    console_line("BSP info:");
-    console_line("\tVersion: " + std::to_string(header.major_version) + "." +
-                 std::to_string(header.minor_version));
-    console_line("\tNum Models: " + std::to_string(header.model_count));
-    console_line("\tNum vertices: " + std::to_string(header.vertex_count));
-    console_line("\tNum indices: " + std::to_string(header.index_count));
-    console_line("\tModels:");
+    if (!report.verbose)
+        return;
+    report.print_line("BSP info:");
+    report.print_line("\tVersion: " + std::to_string(header.major_version) + "." +
+                      std::to_string(header.minor_version));
+    report.print_line("\tNum Models: " + std::to_string(header.model_count));
+    report.print_line("\tNum vertices: " + std::to_string(header.vertex_count));
+    report.print_line("\tNum indices: " + std::to_string(header.index_count));
+    report.print_line("\tModels:");
 }
 
-void report_models(const std::vector<BspModel>& models)
+void report_models(const Report& report, const std::vector<BspModel>& models)
 {
+    if (!report.verbose)
+        return;
     for (const BspModel& model : models) {
-        console_line("\t\t" + std::string(model.name.line_safe().text()) + "'s surfaces:");
+        report.print_line("\t\t" + std::string(model.name.line_safe().text()) + "'s surfaces:");
         for (const BspSurface& surface : model.surfaces)
-            console_line("\t\t\t" + std::string(surface.texture_name.line_safe().text()));
+            report.print_line("\t\t\t" + std::string(surface.texture_name.line_safe().text()));
     }
 }
 
@@ -142,10 +160,10 @@ void read_surfaces(InputStream& in, BspData& level)
 {
     size_t room = in.reservable(level.header.surface_count, surface_record_size);
     level.surfaces.reserve(room);
-    read_records(in, level.header.surface_count, surface_record_size, [&](const uint8_t* p) {
+    read_records<surface_record_size>(in, level.header.surface_count, [&](const uint8_t* p) {
         BspSurface surface = decode_surface(p);
         if (surface.model_index >= level.models.size())
-            throw "Invalid .bsp file! Surface model index out of range!";
+            throw messages::model_index_out_of_range;
         level.models[surface.model_index].surfaces.push_back(surface);
         level.surfaces.push_back(std::move(surface));
     });
@@ -155,33 +173,36 @@ void read_triangles(InputStream& in, uint32_t triangle_count, const std::vector<
                     std::vector<uint16_t>& triangle_indices)
 {
     triangle_indices.reserve(3 * in.reservable(triangle_count, triangle_record_size));
-    read_records(in, triangle_count, triangle_record_size, [&](const uint8_t* p) {
+    read_records<triangle_record_size>(in, triangle_count, [&](const uint8_t* p) {
         uint16_t corners[3] = {read_u16(p), read_u16(p + 2), read_u16(p + 4)};
         for (uint16_t corner : corners) {
             if (corner >= local_indices.size())
-                throw "Invalid .bsp file! Triangle corner out of range!";
+                throw messages::corner_out_of_range;
         }
         for (uint16_t corner : corners)
             triangle_indices.push_back(local_indices[corner]);
     });
 }
 
-void read_surface_geometry(InputStream& in, BspData& level)
+void read_surface_geometry(InputStream& in, BspData& level, const Report& report)
 {
     // One table serves every record in turn; corner numbers always refer to
     // the record they stand in.
     std::vector<uint16_t> local_indices;
+    assert(level.surfaces.size() == level.header.surface_count);
     for (BspSurface& surface : level.surfaces) {
         uint8_t head[geometry_head_size];
         in.read_exact(head, geometry_head_size);
         uint32_t local_index_count = read_u32(head + 28);
         uint32_t triangle_count = read_u32(head + 32);
-        if (verbose) {
-            console_line("num triangles: " + std::to_string(triangle_count) +
-                         " num indices: " + std::to_string(local_index_count));
+        // Printed before the table is read, so that it stands even when the
+        // record turns out to be cut short.
+        if (report.verbose) {
+            report.print_line("num triangles: " + std::to_string(triangle_count) +
+                              " num indices: " + std::to_string(local_index_count));
         }
         local_indices.clear();
-        read_list(in, local_index_count, index_record_size, local_indices, read_u16);
+        read_list<index_record_size>(in, local_index_count, local_indices, read_u16);
         read_triangles(in, triangle_count, local_indices, surface.triangle_indices);
     }
 }
@@ -208,29 +229,30 @@ BspModel decode_model(const uint8_t* p)
 
 } // namespace
 
-BspData load_bsp(FILE* file)
+BspData load_bsp(FILE* file, bool verbose, const PrintLine& print_line)
 {
+    const Report report{verbose, print_line};
     InputStream in(file);
     BspData level;
     level.header = read_header(in);
     const BspHeader& header = level.header;
-    if (verbose)
-        report_header(header);
+    report_header(report, header);
 
-    read_list(in, header.model_count, model_record_size, level.models, decode_model);
+    read_list<model_record_size>(in, header.model_count, level.models, decode_model);
     read_surfaces(in, level);
-    if (verbose)
-        report_models(level.models);
-    skip_records(in, header.block16_count, block16_record_size);
-    read_list(in, header.word4_count, word4_record_size, level.word4s, decode_word4);
-    skip_records(in, header.dword4_count, dword4_record_size);
-    read_list(in, header.vertex_count, vertex_record_size, level.vertices, decode_vertex);
-    read_list(in, header.tex_coord_count, tex_coord_record_size, level.tex_coords, decode_tex_coord);
-    read_list(in, header.index_count, index_record_size, level.indices, read_u16);
-    read_list(in, header.extra_index_count, index_record_size, level.extra_indices, read_u16);
-    skip_records(in, header.block16_count, block16_record_size);
-    read_surface_geometry(in, level);
+    report_models(report, level.models);
+    skip_records<block16_record_size>(in, header.block16_count);
+    read_list<word4_record_size>(in, header.word4_count, level.word4s, decode_word4);
+    skip_records<dword4_record_size>(in, header.dword4_count);
+    read_list<vertex_record_size>(in, header.vertex_count, level.vertices, decode_vertex);
+    read_list<tex_coord_record_size>(in, header.tex_coord_count, level.tex_coords, decode_tex_coord);
+    read_list<index_record_size>(in, header.index_count, level.indices, read_u16);
+    read_list<index_record_size>(in, header.extra_index_count, level.extra_indices, read_u16);
+    skip_records<block16_record_size>(in, header.block16_count);
+    read_surface_geometry(in, level, report);
 
-    console_line("final position: " + std::to_string(in.position()) + " counter: ");
+    print_line("final position: " + std::to_string(in.position()) + " counter: ");
     return level;
 }
+
+} // namespace meshwright

@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <sys/stat.h>
 
+#include "base/messages.hpp"
+
+namespace meshwright {
+
 namespace {
 
 constexpr uint64_t unknown_size_step_bytes = 1 << 16;
@@ -28,7 +32,7 @@ size_t InputStream::read_some(uint8_t* out, size_t size)
     consumed_ += got;
     // A read error (a directory, a failing disk) is not the end of the file.
     if (got != size && std::ferror(file_))
-        throw "Unable to read the requested file";
+        throw messages::unreadable_input;
     return got;
 }
 
@@ -54,5 +58,7 @@ long InputStream::position() const
 
 void throw_unexpected_end()
 {
-    throw "Invalid .bsp file! Unexpected end of file!";
+    throw messages::unexpected_end;
 }
+
+} // namespace meshwright

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdio>
 
+namespace meshwright {
+
 // Reads a level file front to back in exact amounts, never past what the
 // caller asks for, so the stream's position is always the number of bytes
 // consumed.
@@ -35,3 +37,5 @@ private:
 };
 
 [[noreturn]] void throw_unexpected_end();
+
+} // namespace meshwright

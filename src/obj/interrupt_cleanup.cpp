@@ -7,6 +7,8 @@
 #include <mutex>
 #include <unistd.h>
 
+namespace meshwright {
+
 namespace {
 
 // The handler only reads this pointer and calls unlink, both safe inside a
@@ -77,3 +79,5 @@ void forget_on_interrupt()
     pending_path.store(nullptr);
     pending_storage.reset();
 }
+
+} // namespace meshwright

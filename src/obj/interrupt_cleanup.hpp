@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace meshwright {
+
 // Removes the temporary file that is being written when the user interrupts
 // the program (Ctrl-C, kill, a closed terminal), then lets the signal end the
 // program as it would have: the caller sees the usual status.
@@ -27,3 +29,5 @@ public:
 private:
     sigset_t previous_mask_;
 };
+
+} // namespace meshwright

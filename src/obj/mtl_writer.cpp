@@ -1,6 +1,9 @@
 #include "obj/mtl_writer.hpp"
 
+#include "base/messages.hpp"
 #include "obj/output_file.hpp"
+
+namespace meshwright {
 
 namespace {
 
@@ -35,7 +38,7 @@ std::string final_component(const std::string& path)
 
 void write_mtl(const std::string& material_path, const TextureNames& texture_names)
 {
-    OutputFile file(material_path, "Unable to open material file for output", "Unable to write material file");
+    OutputFile file(material_path, messages::unopenable_material, messages::unwritable_material);
     for (const std::string& name : texture_names) {
         file.write("newmtl ");
         file.write(name);
@@ -45,3 +48,5 @@ void write_mtl(const std::string& material_path, const TextureNames& texture_nam
     }
     file.close();
 }
+
+} // namespace meshwright

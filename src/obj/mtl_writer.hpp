@@ -3,6 +3,8 @@
 #include <set>
 #include <string>
 
+namespace meshwright {
+
 // Texture names in byte-wise order over unsigned byte values, a proper prefix
 // first (std::string compares its characters as unsigned bytes).
 using TextureNames = std::set<std::string>;
@@ -17,3 +19,5 @@ std::string final_component(const std::string& path);
 
 // Writes one material per texture name, each pointing at "<name>.bmp".
 void write_mtl(const std::string& material_path, const TextureNames& texture_names);
+
+} // namespace meshwright

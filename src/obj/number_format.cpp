@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+namespace meshwright {
+
 namespace {
 
 // "000" to "999" as ASCII in the three lowest bytes, first digit lowest.
@@ -98,3 +100,5 @@ char* format_uint(char* out, uint32_t value)
 {
     return write_decimal(out, value);
 }
+
+} // namespace meshwright

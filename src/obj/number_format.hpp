@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace meshwright {
+
 // Bytes that one call may write at `out`: the longest text ("%f" of a float
 // is a sign, 39 digits, the point and 6 decimals; "%u" is 10 digits), and
 // beyond it the whole-word stores that may reach past the text's end.
@@ -16,3 +18,5 @@ char* format_float(char* out, float value);
 // Writes `value` in decimal, as "%u" does; returns the end of the text.
 // `out` needs uint_room bytes.
 char* format_uint(char* out, uint32_t value);
+
+} // namespace meshwright

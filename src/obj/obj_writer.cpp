@@ -1,13 +1,17 @@
 #include "obj/obj_writer.hpp"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 
+#include "base/messages.hpp"
 #include "obj/mtl_writer.hpp"
 #include "obj/number_format.hpp"
 #include "obj/output_file.hpp"
 #include "obj/replaced_file.hpp"
 #include "obj/triangle_normal.hpp"
+
+namespace meshwright {
 
 namespace {
 
@@ -24,7 +28,7 @@ void check_vertex_indices(const BspData& level)
         const size_t used = 3 * triangle_count(surface);
         for (size_t i = 0; i < used; ++i) {
             if (surface.triangle_indices[i] >= level.vertices.size())
-                throw "Invalid .bsp file! Triangle vertex index out of range!";
+                throw messages::vertex_index_out_of_range;
         }
     }
 }
@@ -87,6 +91,8 @@ public:
     // Writes the text of vertex index `index` plus one; stores 8 bytes.
     char* write(char* out, uint16_t index) const
     {
+        // The level's vertex indices were checked before any face is written.
+        assert(index < texts_.size());
         const Text& text = texts_[index];
         std::memcpy(out, text.digits, sizeof text.digits);
         return out + text.length;
@@ -157,10 +163,10 @@ void write_obj(BspData level, const std::string& output_path)
 {
     const std::string material_path = material_file_name(output_path);
     if (same_file(material_path, output_path))
-        throw "Output file would be overwritten by its material file";
+        throw messages::material_replaces_output;
     check_vertex_indices(level);
 
-    OutputFile file(output_path, "Unable to open OBJ file for output", "Unable to write OBJ file");
+    OutputFile file(output_path, messages::unopenable_obj, messages::unwritable_obj);
     file.write("# This is a converted version of a Dravic .BSP file!\n\nmtllib ");
     // Readers look for the material file in the OBJ's own folder.
     file.write(final_component(material_path));
@@ -175,3 +181,5 @@ void write_obj(BspData level, const std::string& output_path)
     file.close();
     write_mtl(material_path, texture_names);
 }
+
+} // namespace meshwright

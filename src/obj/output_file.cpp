@@ -1,5 +1,7 @@
 #include "obj/output_file.hpp"
 
+namespace meshwright {
+
 OutputFile::OutputFile(const std::string& path, const char* open_failure, const char* write_failure)
     : buffer_(new char[capacity]), file_(path, open_failure), write_failure_(write_failure)
 {
@@ -29,3 +31,5 @@ void OutputFile::close()
     flush();
     file_.finish(write_failure_);
 }
+
+} // namespace meshwright

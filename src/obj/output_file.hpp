@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cassert>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -7,6 +8,8 @@
 #include <string_view>
 
 #include "obj/replaced_file.hpp"
+
+namespace meshwright {
 
 // A text file written through one bounded buffer. Every failure to open,
 // write or close it is thrown as the message text given for it, so a full
@@ -22,11 +25,17 @@ public:
     // written there to commit().
     char* room(size_t size)
     {
+        // Every line is far shorter than the buffer, so one flush makes room.
+        assert(size <= capacity);
         if (capacity - used_ < size)
             flush();
         return buffer_.get() + used_;
     }
-    void commit(char* end) { used_ = static_cast<size_t>(end - buffer_.get()); }
+    void commit(char* end)
+    {
+        assert(end >= buffer_.get() + used_ && end <= buffer_.get() + capacity);
+        used_ = static_cast<size_t>(end - buffer_.get());
+    }
 
     void write(std::string_view text);
 
@@ -49,3 +58,5 @@ inline char* append(char* out, std::string_view text)
 {
     return static_cast<char*>(std::memcpy(out, text.data(), text.size())) + text.size();
 }
+
+} // namespace meshwright

@@ -12,6 +12,8 @@
 
 #include "obj/interrupt_cleanup.hpp"
 
+namespace meshwright {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -194,3 +196,5 @@ FolderLock::~FolderLock()
     if (descriptor_ >= 0)
         close(descriptor_);
 }
+
+} // namespace meshwright

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <string>
 
+namespace meshwright {
+
 // One output file, written so that no failed, stopped or racing run damages
 // what was there before: the bytes go into a new temporary file beside the
 // destination, which replaces the destination in one rename only once it is
@@ -55,3 +57,5 @@ public:
 private:
     int descriptor_ = -1;
 };
+
+} // namespace meshwright

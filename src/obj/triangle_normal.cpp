@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+namespace meshwright {
+
 namespace {
 
 // a*b - c*d with the products and difference carried in double and rounded
@@ -29,3 +31,5 @@ Vec3 triangle_normal(const Vec3& p0, const Vec3& p1, const Vec3& p2)
     const float length = static_cast<float>(std::sqrt(static_cast<double>(squared_length)));
     return {quotient(n.x, length), quotient(n.y, length), quotient(n.z, length)};
 }
+
+} // namespace meshwright
