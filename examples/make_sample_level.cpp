@@ -1,5 +1,6 @@
 // Makes a level file from a readable description (see sample_level.txt):
 //   make_sample_level DESCRIPTION OUTPUT
+#include <array>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -12,14 +13,50 @@
 namespace meshwright {
 namespace {
 
-std::vector<uint16_t> read_vertex_numbers(std::istringstream& words, size_t count)
+// World units per texture tile.
+constexpr float texture_tile = 64;
+
+struct Rectangle {
+    int axis = 0;       // the axis it is flat along: 0 x, 1 y, 2 z
+    bool facing_up = true; // seen from the positive end of that axis
+    std::array<float, 3> low{};
+    std::array<float, 3> high{};
+};
+
+Rectangle read_rectangle(std::istringstream& words)
 {
-    std::vector<uint16_t> numbers(count);
-    for (uint16_t& number : numbers) {
-        if (!(words >> number))
-            throw std::runtime_error("expected " + std::to_string(count) + " vertex numbers");
+    std::string facing;
+    Rectangle rect;
+    if (!(words >> facing) || facing.size() != 2 || (facing[0] != '+' && facing[0] != '-') || facing[1] < 'x' ||
+        facing[1] > 'z')
+        throw std::runtime_error("expected FACING as +x, -x, +y, -y, +z or -z");
+    rect.axis = facing[1] - 'x';
+    rect.facing_up = facing[0] == '+';
+    for (auto* corner : {&rect.low, &rect.high}) {
+        for (float& value : *corner) {
+            if (!(words >> value))
+                throw std::runtime_error("expected X0 Y0 Z0 X1 Y1 Z1");
+        }
     }
-    return numbers;
+    for (int k = 0; k < 3; ++k) {
+        if ((k == rect.axis) != (rect.low[k] == rect.high[k]) || rect.low[k] > rect.high[k])
+            throw std::runtime_error("a rectangle is flat along its facing axis only, from low to high corner");
+    }
+    return rect;
+}
+
+// Texture coordinates projected from the world: walls run u along the
+// ground and v up, floors and ceilings u along x and v along z.
+std::array<float, 2> projected(const std::array<float, 3>& p, int axis)
+{
+    switch (axis) {
+    case 0:
+        return {p[2] / texture_tile, p[1] / texture_tile};
+    case 1:
+        return {p[0] / texture_tile, p[2] / texture_tile};
+    default:
+        return {p[0] / texture_tile, p[1] / texture_tile};
+    }
 }
 
 struct Parser {
@@ -35,29 +72,51 @@ struct Parser {
         triangles.clear();
     }
 
+    // Four vertices of its own, listed counter-clockwise as seen from the
+    // side it faces: along the two other axes in turn (y then z for x, z then
+    // x for y, x then y for z), the right-hand rule points to the axis's
+    // positive end.
+    void add_rectangle(const Rectangle& rect)
+    {
+        const int b = (rect.axis + 1) % 3;
+        const int c = (rect.axis + 2) % 3;
+        const float corners[4][2] = {{rect.low[b], rect.low[c]},
+                                     {rect.high[b], rect.low[c]},
+                                     {rect.high[b], rect.high[c]},
+                                     {rect.low[b], rect.high[c]}};
+        const auto first = static_cast<uint16_t>(plan.vertices.size());
+        for (const auto& corner : corners) {
+            std::array<float, 3> p = rect.low;
+            p[b] = corner[0];
+            p[c] = corner[1];
+            plan.vertices.push_back(p);
+            plan.tex_coords.push_back(projected(p, rect.axis));
+        }
+        const uint16_t v[4] = {first, static_cast<uint16_t>(first + 1), static_cast<uint16_t>(first + 2),
+                               static_cast<uint16_t>(first + 3)};
+        if (rect.facing_up) {
+            triangles.push_back({v[0], v[1], v[2]});
+            triangles.push_back({v[0], v[2], v[3]});
+        } else {
+            triangles.push_back({v[0], v[2], v[1]});
+            triangles.push_back({v[0], v[3], v[2]});
+        }
+    }
+
     void parse_line(const std::string& keyword, std::istringstream& words)
     {
         if (keyword == "model") {
             plan.models.emplace_back();
             words >> plan.models.back();
-        } else if (keyword == "vertex") {
-            float x, y, z, u, v;
-            if (!(words >> x >> y >> z >> u >> v))
-                throw std::runtime_error("expected X Y Z U V");
-            plan.vertices.push_back({x, y, z});
-            plan.tex_coords.push_back({u, v});
         } else if (keyword == "surface") {
             finish_surface();
             surface.emplace();
             if (!(words >> surface->model_index >> surface->texture_name))
                 throw std::runtime_error("expected MODEL TEXTURE");
-        } else if (keyword == "tri" || keyword == "quad") {
+        } else if (keyword == "rect") {
             if (!surface)
-                throw std::runtime_error("face outside a surface");
-            auto n = read_vertex_numbers(words, keyword == "tri" ? 3 : 4);
-            triangles.push_back({n[0], n[1], n[2]});
-            if (n.size() == 4)
-                triangles.push_back({n[0], n[2], n[3]});
+                throw std::runtime_error("rectangle outside a surface");
+            add_rectangle(read_rectangle(words));
         } else {
             throw std::runtime_error("unknown keyword " + keyword);
         }

@@ -156,6 +156,21 @@ TEST(CommandLine, ReportsRejectedLevelsWithoutWritingAnything)
               (Outcome{exception_line(messages::unexpected_end), "", 1, {{"in.bsp", cut}}}));
 }
 
+TEST(CommandLine, SampleLevelConvertsWithoutDegenerateTriangles)
+{
+    const std::string sample = read_file(MESHWRIGHT_SAMPLE_LEVEL);
+    const Outcome outcome = run_with({{"sample.bsp", sample}}, {"sample.bsp", "sample.obj"});
+    ASSERT_EQ(outcome.status, 0) << outcome.out;
+    const std::string& obj = outcome.files.at("sample.obj");
+    size_t normals = 0;
+    for (size_t line = obj.find("\nvn "); line != std::string::npos; line = obj.find("\nvn ", line + 1)) {
+        ++normals;
+        const std::string text = obj.substr(line + 1, obj.find('\n', line + 1) - line - 1);
+        EXPECT_EQ(text.find("nan"), std::string::npos) << text;
+    }
+    EXPECT_EQ(normals, 64u);
+}
+
 TEST(CommandLine, RunningOutOfMemoryIsReported)
 {
 #ifdef MESHWRIGHT_SANITIZED
