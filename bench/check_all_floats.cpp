@@ -3,8 +3,8 @@
 // of patterns checked and the first mismatches; exits 1 on any mismatch.
 //   check_all_floats [THREADS]
 #include <atomic>
-#include <chrono>
 #include <bit>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

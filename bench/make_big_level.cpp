@@ -37,8 +37,8 @@ LevelPlan big_level()
     for (auto& t : plan.tex_coords)
         t = {tex_coord(random), tex_coord(random)};
     for (size_t s = 0; s < surface_count; ++s) {
-        plan.surfaces.push_back({static_cast<uint32_t>(s % model_count),
-                                 "textures/set_" + std::to_string(s % texture_count)});
+        plan.surfaces.push_back(
+            {static_cast<uint32_t>(s % model_count), "textures/set_" + std::to_string(s % texture_count)});
         GeometryRecord record;
         for (size_t i = 0; i < local_table_size; ++i)
             record.local_indices.push_back(static_cast<uint16_t>(vertex(random)));

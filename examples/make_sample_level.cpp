@@ -17,7 +17,7 @@ namespace {
 constexpr float texture_tile = 64;
 
 struct Rectangle {
-    int axis = 0;       // the axis it is flat along: 0 x, 1 y, 2 z
+    int axis = 0;          // the axis it is flat along: 0 x, 1 y, 2 z
     bool facing_up = true; // seen from the positive end of that axis
     std::array<float, 3> low{};
     std::array<float, 3> high{};

@@ -41,11 +41,10 @@ TEST(BspReader, ReadsOneTriangleLevelAndReportsIt)
 
     LoadResult loud = load_level(bytes, true);
     ASSERT_TRUE(loud.level) << loud.error;
-    EXPECT_EQ(loud.console, header_block(1, 3, 0) +
-                                "\t\tm's surfaces:\n"
-                                "\t\t\tt\n"
-                                "num triangles: 1 num indices: 3\n"
-                                "final position: 228 counter: \n");
+    EXPECT_EQ(loud.console, header_block(1, 3, 0) + "\t\tm's surfaces:\n"
+                                                    "\t\t\tt\n"
+                                                    "num triangles: 1 num indices: 3\n"
+                                                    "final position: 228 counter: \n");
     const BspData& level = *loud.level;
     ASSERT_EQ(level.models.size(), 1u);
     EXPECT_EQ(level.models[0].name.text(), "m");
@@ -186,10 +185,9 @@ TEST(BspReader, RejectsCornerOutsideItsTable)
     LoadResult result = load_level(build_level(plan), true);
     EXPECT_FALSE(result.level);
     EXPECT_EQ(result.error, corner_error);
-    EXPECT_EQ(result.console, header_block(1, 0, 0) +
-                                  "\t\tm's surfaces:\n\t\t\ta\n\t\t\tb\n"
-                                  "num triangles: 1 num indices: 3\n"
-                                  "num triangles: 2 num indices: 3\n");
+    EXPECT_EQ(result.console, header_block(1, 0, 0) + "\t\tm's surfaces:\n\t\t\ta\n\t\t\tb\n"
+                                                      "num triangles: 1 num indices: 3\n"
+                                                      "num triangles: 2 num indices: 3\n");
 }
 
 TEST(BspReader, HonoursTheSizeOfEverySection)
@@ -268,7 +266,8 @@ TEST(BspReader, ReportWritesControlBytesInNamesAsUnderscores)
                                   "\t\tm_]0;owned_ \xC3\xA9's surfaces:\n"
                                   "\t\t\tt_num triangles: 9__\n"
                                   "num triangles: 0 num indices: 0\n"
-                                  "final position: " + std::to_string(build_level(plan).size()) + " counter: \n");
+                                  "final position: " +
+                                  std::to_string(build_level(plan).size()) + " counter: \n");
     EXPECT_EQ(result.level->surfaces[0].texture_name.text(), "t\nnum triangles: 9\r\x7f") << "stored as read";
 }
 
@@ -303,10 +302,9 @@ TEST(BspReader, GeometryLineComesBeforeItsRecordIsRead)
     bytes.resize(bytes.size() - 6 * 1 - 3);
     LoadResult result = load_level(bytes, true);
     EXPECT_EQ(result.error, unexpected_end);
-    EXPECT_EQ(result.console, header_block(1, 3, 0) +
-                                  "\t\tm's surfaces:\n"
-                                  "\t\t\tt\n"
-                                  "num triangles: 1 num indices: 3\n");
+    EXPECT_EQ(result.console, header_block(1, 3, 0) + "\t\tm's surfaces:\n"
+                                                      "\t\t\tt\n"
+                                                      "num triangles: 1 num indices: 3\n");
 }
 
 TEST(BspReader, RejectsEveryTruncatedPrefix)
@@ -340,9 +338,9 @@ TEST(BspReader, RejectsHugeCountsWithoutGrowingMemory)
     // Each count claims four billion records in a file that has none; the
     // reader must give up at once instead of allocating for the claim.
     const size_t count_offsets[] = {
-        header_offset::model_count,   header_offset::vertex_count,      header_offset::tex_coord_count,
-        header_offset::index_count,   header_offset::extra_index_count, header_offset::surface_count,
-        header_offset::dword4_count,  header_offset::block16_count,     header_offset::word4_count,
+        header_offset::model_count,  header_offset::vertex_count,      header_offset::tex_coord_count,
+        header_offset::index_count,  header_offset::extra_index_count, header_offset::surface_count,
+        header_offset::dword4_count, header_offset::block16_count,     header_offset::word4_count,
     };
     for (size_t offset : count_offsets) {
         for (StreamKind kind : {StreamKind::regular_file, StreamKind::memory, StreamKind::pipe}) {

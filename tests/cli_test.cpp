@@ -46,7 +46,9 @@ const std::string level = [] {
 std::string expected_obj(const std::string& material_path)
 {
     return "# This is a converted version of a Dravic .BSP file!\n\n"
-           "mtllib " + material_path + "\n\n"
+           "mtllib " +
+           material_path +
+           "\n\n"
            "v 0.000000 0.000000 0.000000\nv 0.000000 0.000000 1.000000\nv 1.000000 1.000000 0.000000\n\n"
            "vt 0.000000 -0.000000\nvt 1.000000 -0.000000\nvt 0.000000 -1.000000\n\n"
            "vn 0.707107 -0.707107 0.000000\n\n"
@@ -90,8 +92,7 @@ TEST(CommandLine, ReportsInputsItCannotOpen)
     TempDir dir;
     fs::create_directory(dir.path("maps"));
     Outcome directory = run_in(dir, {"meshwright", "maps", "out.obj"});
-    EXPECT_EQ(directory, (Outcome{exception_line(messages::unreadable_input), "", 1,
-                                  {{"maps", "<directory>"}}}));
+    EXPECT_EQ(directory, (Outcome{exception_line(messages::unreadable_input), "", 1, {{"maps", "<directory>"}}}));
 }
 
 TEST(CommandLine, ConvertsQuietlyToTheNamedOutput)
@@ -128,8 +129,7 @@ TEST(CommandLine, LastOfSeveralPathsIsTheOutput)
               converted(closing_line, "c.obj", "c.mtl"));
     // An empty output path cannot be opened; the level was read completely first.
     EXPECT_EQ(run_with({{"in.bsp", level}}, {"in.bsp", "a.obj", ""}),
-              (Outcome{closing_line + exception_line(messages::unopenable_obj), "", 1,
-                       {{"in.bsp", level}}}));
+              (Outcome{closing_line + exception_line(messages::unopenable_obj), "", 1, {{"in.bsp", level}}}));
 }
 
 TEST(CommandLine, OutputMayReplaceTheInput)

@@ -134,15 +134,14 @@ void expect_same_surface(const ExpectedSurface& actual, const ExpectedSurface& e
     EXPECT_EQ(actual.texture, expected.texture);
     EXPECT_TRUE(close_enough(actual.triangles, expected.triangles)) << testing::PrintToString(actual.triangles);
     if (has_tex_coords) {
-        EXPECT_TRUE(close_enough(actual.tex_coords, expected.tex_coords))
-            << testing::PrintToString(actual.tex_coords);
+        EXPECT_TRUE(close_enough(actual.tex_coords, expected.tex_coords)) << testing::PrintToString(actual.tex_coords);
     }
 }
 
 // ---- The Open Asset Import Library
 
 class AssimpMessages : public Assimp::LogStream {
-public:
+  public:
     void write(const char* message) override { text += message; }
     std::string text;
 };

@@ -36,13 +36,11 @@ void open_stream(StreamFixture& fixture, const std::vector<uint8_t>& bytes, Stre
             std::rewind(fixture.file);
         }
         break;
-    case StreamKind::memory:
-    {
+    case StreamKind::memory: {
         static uint8_t no_bytes[1];
         uint8_t* data = bytes.empty() ? no_bytes : const_cast<uint8_t*>(bytes.data());
         fixture.file = fmemopen(data, bytes.size(), "rb");
-    }
-        break;
+    } break;
     case StreamKind::pipe: {
         int ends[2];
         if (::pipe(ends) != 0)

@@ -20,7 +20,6 @@ struct LoadResult {
 
 // Runs the reader over `bytes`, describing the level when `verbose_on`, and
 // collects every line it prints.
-LoadResult load_level(const std::vector<uint8_t>& bytes, bool verbose_on,
-                      StreamKind kind = StreamKind::regular_file);
+LoadResult load_level(const std::vector<uint8_t>& bytes, bool verbose_on, StreamKind kind = StreamKind::regular_file);
 
 } // namespace meshwright

@@ -41,6 +41,7 @@ float from_bits(uint32_t bits)
 
 TEST(NumberFormat, FloatsMatchPrintfOnSpecialValues)
 {
+    // clang-format off
     const float specials[] = {
         0.0f, -0.0f, 1.0f, -1.0f, 0.5f, 0.25f, 1e-7f, -1e-7f, 4.9999997e-7f, 5e-7f, 5.0000004e-7f,
         0.0078125f, 0.0234375f, -0.0078125f, 0.0000005f, 0.9999995f, 0.99999994f, 9.9999995f,
@@ -51,6 +52,7 @@ TEST(NumberFormat, FloatsMatchPrintfOnSpecialValues)
         std::numeric_limits<float>::quiet_NaN(), -std::numeric_limits<float>::quiet_NaN(),
         from_bits(0x7FA00000), from_bits(0xFFC00001), from_bits(0x007FFFFF),
     };
+    // clang-format on
     for (float value : specials)
         EXPECT_EQ(formatted(value), printf_text("%f", value)) << "bits " << std::bit_cast<uint32_t>(value);
 }
@@ -85,8 +87,7 @@ TEST(NumberFormat, FloatsMatchPrintfAroundEveryRoundingTie)
 
 TEST(NumberFormat, UnsignedIntegersMatchPrintf)
 {
-    std::vector<uint32_t> values = {0, 1, 9, 10, 99, 100, 65535, 65536, 999999, 1000000, 1000001,
-                                    4294967295u};
+    std::vector<uint32_t> values = {0, 1, 9, 10, 99, 100, 65535, 65536, 999999, 1000000, 1000001, 4294967295u};
     for (uint32_t power = 1; power <= 1000000000; power *= 10) {
         values.push_back(power - 1);
         values.push_back(power);

@@ -3,9 +3,9 @@
 
 #include <bit>
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -87,23 +87,22 @@ TEST(ObjWriter, WritesOneTriangleLevel)
 {
     WriteResult result = convert(make_level(corner_vertices, corner_tex_coords, {{"wall", {0, 1, 2}}}));
     ASSERT_EQ(result.error, "");
-    EXPECT_EQ(result.obj, std::string(file_head) +
-                              "mtllib out.mtl\n"
-                              "\n"
-                              "v 0.000000 0.000000 0.000000\n"
-                              "v 0.000000 0.000000 1.000000\n"
-                              "v 1.000000 1.000000 0.000000\n"
-                              "\n"
-                              "vt 0.000000 -0.000000\n"
-                              "vt 1.000000 -0.000000\n"
-                              "vt 0.000000 -1.000000\n"
-                              "\n"
-                              "vn 0.707107 -0.707107 0.000000\n"
-                              "\n"
-                              "\n"
-                              "g surface0\n"
-                              "usemtl wall\n"
-                              "f 3/3/1 2/2/1 1/1/1\n");
+    EXPECT_EQ(result.obj, std::string(file_head) + "mtllib out.mtl\n"
+                                                   "\n"
+                                                   "v 0.000000 0.000000 0.000000\n"
+                                                   "v 0.000000 0.000000 1.000000\n"
+                                                   "v 1.000000 1.000000 0.000000\n"
+                                                   "\n"
+                                                   "vt 0.000000 -0.000000\n"
+                                                   "vt 1.000000 -0.000000\n"
+                                                   "vt 0.000000 -1.000000\n"
+                                                   "\n"
+                                                   "vn 0.707107 -0.707107 0.000000\n"
+                                                   "\n"
+                                                   "\n"
+                                                   "g surface0\n"
+                                                   "usemtl wall\n"
+                                                   "f 3/3/1 2/2/1 1/1/1\n");
     EXPECT_EQ(result.mtl, "newmtl wall\nmap_Kd wall.bmp\n\n");
 }
 
@@ -111,13 +110,12 @@ TEST(ObjWriter, LevelWithoutSurfacesGetsEmptyMaterialFile)
 {
     WriteResult result = convert(make_level({{1, 2, 3}}, {{0.5f, 0}}, {}));
     ASSERT_EQ(result.error, "");
-    EXPECT_EQ(result.obj, std::string(file_head) +
-                              "mtllib out.mtl\n\n"
-                              "v 3.000000 2.000000 1.000000\n"
-                              "\n"
-                              "vt 0.500000 -0.000000\n"
-                              "\n"
-                              "\n");
+    EXPECT_EQ(result.obj, std::string(file_head) + "mtllib out.mtl\n\n"
+                                                   "v 3.000000 2.000000 1.000000\n"
+                                                   "\n"
+                                                   "vt 0.500000 -0.000000\n"
+                                                   "\n"
+                                                   "\n");
     EXPECT_EQ(result.mtl, "");
 }
 
@@ -126,19 +124,18 @@ TEST(ObjWriter, FacesNameOnlyTextureCoordinatesThatExist)
     // Without texture coordinates the faces name none ...
     WriteResult result = convert(make_level(corner_vertices, {}, {{"wall", {2, 1, 0}}}));
     ASSERT_EQ(result.error, "");
-    EXPECT_EQ(result.obj, std::string(file_head) +
-                              "mtllib out.mtl\n\n"
-                              "v 0.000000 0.000000 0.000000\n"
-                              "v 0.000000 0.000000 1.000000\n"
-                              "v 1.000000 1.000000 0.000000\n"
-                              "\n"
-                              "\n"
-                              "vn -0.707107 0.707107 0.000000\n"
-                              "\n"
-                              "\n"
-                              "g surface0\n"
-                              "usemtl wall\n"
-                              "f 1//1 2//1 3//1\n");
+    EXPECT_EQ(result.obj, std::string(file_head) + "mtllib out.mtl\n\n"
+                                                   "v 0.000000 0.000000 0.000000\n"
+                                                   "v 0.000000 0.000000 1.000000\n"
+                                                   "v 1.000000 1.000000 0.000000\n"
+                                                   "\n"
+                                                   "\n"
+                                                   "vn -0.707107 0.707107 0.000000\n"
+                                                   "\n"
+                                                   "\n"
+                                                   "g surface0\n"
+                                                   "usemtl wall\n"
+                                                   "f 1//1 2//1 3//1\n");
 
     // ... and with some, only the faces whose corners all have one do.
     const std::vector<Vec3> vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 1}, {0, 0, 1}};
@@ -153,40 +150,40 @@ TEST(ObjWriter, GroupsNumberSurfacesAndNormalsRunOnAcrossThem)
     // An empty surface, a degenerate triangle and a texture used twice:
     // every surface gets its group, every triangle its own normal number.
     const std::vector<Vec2> tex_coords(4);
-    WriteResult result = convert(make_level(vertices, tex_coords, {
-                                                              {"floor", {0, 1, 2, 3, 3, 3}},
-                                                              {"sky", {}},
-                                                              {"floor", {2, 1, 0, 0, 1}},
-                                                          }));
+    WriteResult result = convert(make_level(vertices, tex_coords,
+                                            {
+                                                {"floor", {0, 1, 2, 3, 3, 3}},
+                                                {"sky", {}},
+                                                {"floor", {2, 1, 0, 0, 1}},
+                                            }));
     ASSERT_EQ(result.error, "");
-    EXPECT_EQ(result.obj, std::string(file_head) +
-                              "mtllib out.mtl\n\n"
-                              "v 0.000000 0.000000 0.000000\n"
-                              "v 0.000000 0.000000 1.000000\n"
-                              "v 1.000000 1.000000 0.000000\n"
-                              "v 1.000000 0.000000 0.000000\n"
-                              "\n"
-                              "vt 0.000000 -0.000000\n"
-                              "vt 0.000000 -0.000000\n"
-                              "vt 0.000000 -0.000000\n"
-                              "vt 0.000000 -0.000000\n"
-                              "\n"
-                              "vn 0.707107 -0.707107 0.000000\n"
-                              "vn -nan -nan -nan\n"
-                              "vn -0.707107 0.707107 0.000000\n"
-                              "\n"
-                              "\n"
-                              "g surface0\n"
-                              "usemtl floor\n"
-                              "f 3/3/1 2/2/1 1/1/1\n"
-                              "f 4/4/2 4/4/2 4/4/2\n"
-                              "\n"
-                              "g surface1\n"
-                              "usemtl sky\n"
-                              "\n"
-                              "g surface2\n"
-                              "usemtl floor\n"
-                              "f 1/1/3 2/2/3 3/3/3\n");
+    EXPECT_EQ(result.obj, std::string(file_head) + "mtllib out.mtl\n\n"
+                                                   "v 0.000000 0.000000 0.000000\n"
+                                                   "v 0.000000 0.000000 1.000000\n"
+                                                   "v 1.000000 1.000000 0.000000\n"
+                                                   "v 1.000000 0.000000 0.000000\n"
+                                                   "\n"
+                                                   "vt 0.000000 -0.000000\n"
+                                                   "vt 0.000000 -0.000000\n"
+                                                   "vt 0.000000 -0.000000\n"
+                                                   "vt 0.000000 -0.000000\n"
+                                                   "\n"
+                                                   "vn 0.707107 -0.707107 0.000000\n"
+                                                   "vn -nan -nan -nan\n"
+                                                   "vn -0.707107 0.707107 0.000000\n"
+                                                   "\n"
+                                                   "\n"
+                                                   "g surface0\n"
+                                                   "usemtl floor\n"
+                                                   "f 3/3/1 2/2/1 1/1/1\n"
+                                                   "f 4/4/2 4/4/2 4/4/2\n"
+                                                   "\n"
+                                                   "g surface1\n"
+                                                   "usemtl sky\n"
+                                                   "\n"
+                                                   "g surface2\n"
+                                                   "usemtl floor\n"
+                                                   "f 1/1/3 2/2/3 3/3/3\n");
     EXPECT_EQ(result.mtl, "newmtl floor\nmap_Kd floor.bmp\n\nnewmtl sky\nmap_Kd sky.bmp\n\n");
 }
 
@@ -194,9 +191,18 @@ TEST(ObjWriter, NormalsRoundAsWorkedOutIndependently)
 {
     // Expected lines from tests/tools/expected_normals.py.
     const std::vector<Vec3> vertices = {
-        {0, 0, 0},          {1, 0, 0},           {0, 1, 1},           {0.1f, 0.2f, 0.3f},
-        {1.7f, -2.3f, 0.9f}, {-4.1f, 5.5f, 2.2f}, {1e-3f, 2e-3f, 0},   {3e-3f, -1e-3f, 5e-3f},
-        {7e-3f, 7e-3f, -2e-3f}, {1000.5f, -20.25f, 3.125f}, {-7.75f, 600, 12.5f}, {44, 44, -900},
+        {0, 0, 0},
+        {1, 0, 0},
+        {0, 1, 1},
+        {0.1f, 0.2f, 0.3f},
+        {1.7f, -2.3f, 0.9f},
+        {-4.1f, 5.5f, 2.2f},
+        {1e-3f, 2e-3f, 0},
+        {3e-3f, -1e-3f, 5e-3f},
+        {7e-3f, 7e-3f, -2e-3f},
+        {1000.5f, -20.25f, 3.125f},
+        {-7.75f, 600, 12.5f},
+        {44, 44, -900},
     };
     WriteResult result = convert(make_level(vertices, {}, {{"a", {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}}}));
     ASSERT_EQ(result.error, "");
@@ -261,16 +267,23 @@ TEST(ObjWriter, MaterialsSortByByteValue)
                           "newmtl floor\nmap_Kd floor.bmp\n\n"
                           "newmtl wall\nmap_Kd wall.bmp\n\n"
                           "newmtl wall2\nmap_Kd wall2.bmp\n\n"
-                          "newmtl " + e_acute + "\nmap_Kd " + e_acute + ".bmp\n\n");
+                          "newmtl " +
+                              e_acute + "\nmap_Kd " + e_acute + ".bmp\n\n");
 }
 
 TEST(MaterialFileName, CutsOnlyTheFileNamesOwnExtension)
 {
     const std::pair<std::string, std::string> cases[] = {
-        {"default.obj", "default.mtl"},   {"maps/level.obj", "maps/level.mtl"}, {"level", "level.mtl"},
-        {"level.old.obj", "level.old.mtl"}, {"out.mtl", "out.mtl"},             {"", ".mtl"},
+        {"default.obj", "default.mtl"},
+        {"maps/level.obj", "maps/level.mtl"},
+        {"level", "level.mtl"},
+        {"level.old.obj", "level.old.mtl"},
+        {"out.mtl", "out.mtl"},
+        {"", ".mtl"},
         // A dot in a folder name is no extension.
-        {"out.d/level", "out.d/level.mtl"}, {"./level", "./level.mtl"},         {"v1.2/out", "v1.2/out.mtl"},
+        {"out.d/level", "out.d/level.mtl"},
+        {"./level", "./level.mtl"},
+        {"v1.2/out", "v1.2/out.mtl"},
         {"../out/level", "../out/level.mtl"},
     };
     for (const auto& [output, material] : cases)
@@ -284,9 +297,9 @@ TEST(ObjWriter, MaterialFileLiesBesideTheObjAndMtllibNamesItsFileName)
         fs::create_directory(dir.path(folder));
     const BspData level = make_level(corner_vertices, {}, {{"wall", {0, 1, 2}}});
     const std::pair<std::string, std::string> cases[] = {
-        {"default.obj", "default.mtl"},       {"maps/level.obj", "maps/level.mtl"}, {"level", "level.mtl"},
-        {"level.old.obj", "level.old.mtl"}, {"out.d/level", "out.d/level.mtl"}, {"./dotted", "./dotted.mtl"},
-        {"v1.2/out", "v1.2/out.mtl"},         {"work/../out/level", "out/level.mtl"},
+        {"default.obj", "default.mtl"},     {"maps/level.obj", "maps/level.mtl"},   {"level", "level.mtl"},
+        {"level.old.obj", "level.old.mtl"}, {"out.d/level", "out.d/level.mtl"},     {"./dotted", "./dotted.mtl"},
+        {"v1.2/out", "v1.2/out.mtl"},       {"work/../out/level", "out/level.mtl"},
     };
     for (const auto& [output, material] : cases) {
         SCOPED_TRACE(output);
@@ -301,19 +314,19 @@ TEST(ObjWriter, NamesCannotBreakALine)
 {
     // Bytes below 0x20 and 0x7F become '_'; blanks, '#' and UTF-8 stay.
     // Names that become equal are one material.
-    WriteResult result = convert(make_level({}, {}, {
-                                                        {"a\nmap_Kd evil", {}},
-                                                        {"b\r\x1b[31m\x7f", {}},
-                                                        {"a_map_Kd evil", {}},
-                                                        {"c #\xC3\xA9\t", {}},
-                                                    }));
+    WriteResult result = convert(make_level({}, {},
+                                            {
+                                                {"a\nmap_Kd evil", {}},
+                                                {"b\r\x1b[31m\x7f", {}},
+                                                {"a_map_Kd evil", {}},
+                                                {"c #\xC3\xA9\t", {}},
+                                            }));
     ASSERT_EQ(result.error, "");
-    EXPECT_EQ(result.obj, std::string(file_head) +
-                              "mtllib out.mtl\n\n\n\n\n"
-                              "\ng surface0\nusemtl a_map_Kd evil\n"
-                              "\ng surface1\nusemtl b__[31m_\n"
-                              "\ng surface2\nusemtl a_map_Kd evil\n"
-                              "\ng surface3\nusemtl c #\xC3\xA9_\n");
+    EXPECT_EQ(result.obj, std::string(file_head) + "mtllib out.mtl\n\n\n\n\n"
+                                                   "\ng surface0\nusemtl a_map_Kd evil\n"
+                                                   "\ng surface1\nusemtl b__[31m_\n"
+                                                   "\ng surface2\nusemtl a_map_Kd evil\n"
+                                                   "\ng surface3\nusemtl c #\xC3\xA9_\n");
     EXPECT_EQ(result.mtl, "newmtl a_map_Kd evil\nmap_Kd a_map_Kd evil.bmp\n\n"
                           "newmtl b__[31m_\nmap_Kd b__[31m_.bmp\n\n"
                           "newmtl c #\xC3\xA9_\nmap_Kd c #\xC3\xA9_.bmp\n\n");
@@ -340,11 +353,9 @@ TEST(ObjWriter, RejectsLevelsAndPathsItCannotWrite)
         std::string error;
     };
     const Case cases[] = {
-        {"vertex index past the last vertex", bad_index, "out.obj",
-         messages::vertex_index_out_of_range},
+        {"vertex index past the last vertex", bad_index, "out.obj", messages::vertex_index_out_of_range},
         {"missing directory", good, "missing/out.obj", messages::unopenable_obj},
-        {"material path equal to the output", good, "out.mtl",
-         messages::material_replaces_output},
+        {"material path equal to the output", good, "out.mtl", messages::material_replaces_output},
         {"material path equal to the output after the folders", good, "sub/../out.mtl",
          messages::material_replaces_output},
     };

@@ -33,8 +33,9 @@ RunningProgram::RunningProgram(const TempDir& dir, const std::vector<std::string
         if (limits.file_size != RLIM_INFINITY)
             std::signal(SIGXFSZ, SIG_IGN);
         umask(022);
-        if (out < 0 || err < 0 || setrlimit(RLIMIT_AS, &address_space) != 0 || setrlimit(RLIMIT_FSIZE, &file_size) != 0 ||
-            dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(dir.root().c_str()) != 0)
+        if (out < 0 || err < 0 || setrlimit(RLIMIT_AS, &address_space) != 0 ||
+            setrlimit(RLIMIT_FSIZE, &file_size) != 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
+            chdir(dir.root().c_str()) != 0)
             _exit(127);
         if (limits.user != 0 && geteuid() == 0 && (setgid(limits.user) != 0 || setuid(limits.user) != 0))
             _exit(127);

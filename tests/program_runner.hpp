@@ -18,7 +18,7 @@ namespace meshwright {
 struct Outcome {
     std::string out;
     std::string err;
-    int status = -1;                            // exit status, or 128 + the signal that ended it
+    int status = -1;                          // exit status, or 128 + the signal that ended it
     std::map<std::string, std::string> files; // every file in the folder afterwards
 
     bool operator==(const Outcome&) const = default;
@@ -39,7 +39,7 @@ struct RunLimits {
 
 // A started run; finish() waits for it and collects the outcome.
 class RunningProgram {
-public:
+  public:
     RunningProgram(const TempDir& dir, const std::vector<std::string>& argv, const RunLimits& limits = {});
     RunningProgram(const RunningProgram&) = delete;
     RunningProgram& operator=(const RunningProgram&) = delete;
@@ -47,7 +47,7 @@ public:
     pid_t pid() const { return child_; }
     Outcome finish();
 
-private:
+  private:
     const TempDir& dir_;
     TempDir capture_;
     pid_t child_ = -1;

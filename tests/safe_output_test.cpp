@@ -8,12 +8,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
-#include <functional>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <thread>
 
@@ -119,12 +119,20 @@ TEST(SafeOutput, FullDiskKeepsThePreviousFiles)
         Outcome expected;
     };
     const Case cases[] = {
-        {"the OBJ does not fit", {"in.bsp", "out.obj"}, 4096,
+        {"the OBJ does not fit",
+         {"in.bsp", "out.obj"},
+         4096,
          {fresh.closing_line + exception_line(messages::unwritable_obj), "", 1, previous}},
-        {"the OBJ would replace the level", {"in.bsp", "in.bsp"}, 4096,
+        {"the OBJ would replace the level",
+         {"in.bsp", "in.bsp"},
+         4096,
          {fresh.closing_line + exception_line(messages::unwritable_obj), "", 1, previous}},
-        {"only the material file does not fit", {"in.bsp", "out.obj"}, 13000,
-         {fresh.closing_line + exception_line(messages::unwritable_material), "", 1,
+        {"only the material file does not fit",
+         {"in.bsp", "out.obj"},
+         13000,
+         {fresh.closing_line + exception_line(messages::unwritable_material),
+          "",
+          1,
           {{"in.bsp", level}, {"out.obj", fresh.obj}, {"out.mtl", "previous mtl\n"}}}},
     };
     for (const Case& c : cases) {
@@ -217,7 +225,8 @@ TEST(SafeOutput, ConcurrentRunsLeaveOneWholePair)
         const Outcome outcome = first.finish();
         EXPECT_EQ(outcome.status, 0);
         const std::pair written{outcome.files.at("out.obj"), outcome.files.at("out.mtl")};
-        EXPECT_TRUE(written == std::pair(big_pair.obj, big_pair.mtl) || written == std::pair(small_pair.obj, small_pair.mtl))
+        EXPECT_TRUE(written == std::pair(big_pair.obj, big_pair.mtl) ||
+                    written == std::pair(small_pair.obj, small_pair.mtl))
             << written.first.size() << " bytes of OBJ beside " << written.second.size() << " bytes of material file";
         EXPECT_EQ(outcome.files.size(), 4u) << "no temporary file remains";
     }
@@ -276,24 +285,32 @@ TEST(SafeOutput, MaterialFileMayNeitherBeTheOutputNorTheInput)
         std::string message;
     };
     const Case cases[] = {
-        {"material file linked to the OBJ", {"in.bsp", "o.obj"},
-         [](const TempDir& dir) { fs::create_symlink("o.obj", dir.path("o.mtl")); }, output_error},
-        {"material file a hard link of the OBJ", {"in.bsp", "o.obj"},
+        {"material file linked to the OBJ",
+         {"in.bsp", "o.obj"},
+         [](const TempDir& dir) { fs::create_symlink("o.obj", dir.path("o.mtl")); },
+         output_error},
+        {"material file a hard link of the OBJ",
+         {"in.bsp", "o.obj"},
          [](const TempDir& dir) {
              fs::create_hard_link(dir.path("previous"), dir.path("o.obj"));
              fs::create_hard_link(dir.path("previous"), dir.path("o.mtl"));
          },
          output_error},
-        {"material file linked to where the OBJ would go", {"in.bsp", "o.obj"},
+        {"material file linked to where the OBJ would go",
+         {"in.bsp", "o.obj"},
          [](const TempDir& dir) {
              fs::create_directory(dir.path("sub"));
              fs::create_symlink("sub/../o.obj", dir.path("o.mtl"));
          },
          output_error},
-        {"input named like the material file", {"a.mtl", "a.obj"},
-         [](const TempDir& dir) { fs::rename(dir.path("in.bsp"), dir.path("a.mtl")); }, input_error},
-        {"material file a hard link of the input", {"in.bsp", "x.obj"},
-         [](const TempDir& dir) { fs::create_hard_link(dir.path("in.bsp"), dir.path("x.mtl")); }, input_error},
+        {"input named like the material file",
+         {"a.mtl", "a.obj"},
+         [](const TempDir& dir) { fs::rename(dir.path("in.bsp"), dir.path("a.mtl")); },
+         input_error},
+        {"material file a hard link of the input",
+         {"in.bsp", "x.obj"},
+         [](const TempDir& dir) { fs::create_hard_link(dir.path("in.bsp"), dir.path("x.mtl")); },
+         input_error},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -309,7 +326,7 @@ TEST(SafeOutput, MaterialFileMayNeitherBeTheOutputNorTheInput)
 
 // Reads everything that arrives at a FIFO until the writer closes it.
 class FifoReader {
-public:
+  public:
     explicit FifoReader(const std::string& path)
         : thread_([this, path] {
               std::ifstream in(path, std::ios::binary);
@@ -325,7 +342,7 @@ public:
         return text_;
     }
 
-private:
+  private:
     std::string text_;
     std::thread thread_;
 };
@@ -347,7 +364,9 @@ TEST(SafeOutput, SpecialFilesAreWrittenInPlace)
     FifoReader reader(dir.path("out.obj"));
     const Outcome outcome = run_in(dir, {"meshwright", "in.bsp", "out.obj"});
     EXPECT_EQ(reader.text(), fresh.obj);
-    EXPECT_EQ(outcome, (Outcome{fresh.closing_line + exception_line(messages::unwritable_material), "", 1,
+    EXPECT_EQ(outcome, (Outcome{fresh.closing_line + exception_line(messages::unwritable_material),
+                                "",
+                                1,
                                 {{"in.bsp", level}, {"out.obj", "<special file>"}, {"out.mtl", "<special file>"}}}));
 }
 
@@ -368,7 +387,9 @@ TEST(SafeOutput, FolderThatTakesNoNewFilesIsWrittenInPlace)
     // Root may create files anywhere, so the run drops to an ordinary user.
     const Outcome outcome = run_in(dir, {"meshwright", "in.bsp", "out.obj"}, {.user = 65534});
     fs::permissions(dir.root(), fs::perms(0700));
-    EXPECT_EQ(outcome, (Outcome{fresh.closing_line, "", 0, {{"in.bsp", level}, {"out.obj", fresh.obj}, {"out.mtl", fresh.mtl}}}));
+    EXPECT_EQ(
+        outcome,
+        (Outcome{fresh.closing_line, "", 0, {{"in.bsp", level}, {"out.obj", fresh.obj}, {"out.mtl", fresh.mtl}}}));
 }
 
 } // namespace

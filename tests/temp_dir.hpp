@@ -7,7 +7,7 @@ namespace meshwright {
 
 // A fresh directory that is removed with everything in it when the test ends.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -16,7 +16,7 @@ public:
     std::string path(const std::string& name) const { return (root_ / name).string(); }
     const std::filesystem::path& root() const { return root_; }
 
-private:
+  private:
     std::filesystem::path root_;
 };
 

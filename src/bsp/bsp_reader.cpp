@@ -1,8 +1,8 @@
 #include "bsp/bsp_reader.hpp"
 
 #include <algorithm>
-#include <cassert>
 #include <bit>
+#include <cassert>
 #include <string>
 
 #include "base/messages.hpp"
@@ -36,8 +36,8 @@ uint16_t read_u16(const uint8_t* p)
 
 uint32_t read_u32(const uint8_t* p)
 {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+           static_cast<uint32_t>(p[3]) << 24;
 }
 
 float read_f32(const uint8_t* p)
@@ -60,8 +60,7 @@ Name32 read_name(const uint8_t* p)
 // Hands `count` records of `record_size` bytes to `decode`, in file order.
 // The records that arrive whole are decoded even when the file ends before
 // the last one, so a fault inside them is reported ahead of the early end.
-template <size_t record_size, class Decode>
-void read_records(InputStream& in, uint64_t count, Decode&& decode)
+template <size_t record_size, class Decode> void read_records(InputStream& in, uint64_t count, Decode&& decode)
 {
     static_assert(record_size > 0 && record_size <= chunk_bytes, "a record must fit in one chunk");
     uint8_t buffer[chunk_bytes];
@@ -87,8 +86,7 @@ void read_list(InputStream& in, uint32_t count, std::vector<T>& list, Decode dec
     read_records<record_size>(in, count, [&](const uint8_t* p) { list.push_back(decode(p)); });
 }
 
-template <size_t record_size>
-void skip_records(InputStream& in, uint32_t count)
+template <size_t record_size> void skip_records(InputStream& in, uint32_t count)
 {
     read_records<record_size>(in, count, [](const uint8_t*) {});
 }

@@ -10,7 +10,7 @@ namespace meshwright {
 // caller asks for, so the stream's position is always the number of bytes
 // consumed.
 class InputStream {
-public:
+  public:
     explicit InputStream(FILE* file);
 
     // Reads up to `size` bytes and returns how many arrived; fewer only at
@@ -29,7 +29,7 @@ public:
     // The stream's own position, or the bytes consumed when it has none.
     long position() const;
 
-private:
+  private:
     FILE* file_;
     uint64_t consumed_ = 0;
     bool size_known_ = false;

@@ -20,13 +20,13 @@ void forget_on_interrupt();
 // Holds back the stopping signals in this thread while it lives, so that a
 // temporary file can be created and registered as one step.
 class InterruptsHeld {
-public:
+  public:
     InterruptsHeld();
     ~InterruptsHeld();
     InterruptsHeld(const InterruptsHeld&) = delete;
     InterruptsHeld& operator=(const InterruptsHeld&) = delete;
 
-private:
+  private:
     sigset_t previous_mask_;
 };
 

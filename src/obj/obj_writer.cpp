@@ -34,8 +34,7 @@ void check_vertex_indices(const BspData& level)
 }
 
 // Writes `prefix` and the floats separated by blanks as one line.
-template <size_t N>
-void write_floats(OutputFile& file, std::string_view prefix, const float (&values)[N])
+template <size_t N> void write_floats(OutputFile& file, std::string_view prefix, const float (&values)[N])
 {
     char* out = append(file.room(prefix.size() + N * float_room + 1), prefix);
     for (size_t i = 0; i < N; ++i) {
@@ -77,7 +76,7 @@ void write_normals(OutputFile& file, const BspData& level)
 // The texts of the face lines' vertex numbers. Faces repeat the same (at most
 // 65536) numbers millions of times, so each text is made once.
 class VertexNumberTexts {
-public:
+  public:
     explicit VertexNumberTexts(size_t vertex_count) : texts_(std::min<size_t>(vertex_count, 65536))
     {
         for (size_t i = 0; i < texts_.size(); ++i) {
@@ -98,7 +97,7 @@ public:
         return out + text.length;
     }
 
-private:
+  private:
     // Vertex numbers run up to 65536, five digits.
     struct Text {
         char digits[8];

@@ -16,7 +16,7 @@ namespace meshwright {
 // disk never passes for success. The file replaces its destination only when
 // close() succeeds; otherwise the destination stays as it was.
 class OutputFile {
-public:
+  public:
     OutputFile(const std::string& path, const char* open_failure, const char* write_failure);
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
@@ -44,7 +44,7 @@ public:
 
     static constexpr size_t capacity = 1 << 18;
 
-private:
+  private:
     void flush();
 
     std::unique_ptr<char[]> buffer_;

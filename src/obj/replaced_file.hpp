@@ -11,7 +11,7 @@ namespace meshwright {
 // complete. Destinations that are not regular files (devices, FIFOs), and
 // those whose folder refuses new files, are written in place instead.
 class ReplacedFile {
-public:
+  public:
     // Opens the file for writing; throws `open_failure` when it cannot.
     ReplacedFile(const std::string& path, const char* open_failure);
     // Without a successful finish(), removes the temporary file and leaves
@@ -26,7 +26,7 @@ public:
     // write, the close or the rename failed.
     void finish(const char* write_failure);
 
-private:
+  private:
     void discard();
 
     std::string destination_;
@@ -48,13 +48,13 @@ bool same_file(const std::string& first, const std::string& second);
 // files in place as a pair. Best effort: where the lock cannot be taken, it
 // does nothing.
 class FolderLock {
-public:
+  public:
     explicit FolderLock(const std::string& path);
     ~FolderLock();
     FolderLock(const FolderLock&) = delete;
     FolderLock& operator=(const FolderLock&) = delete;
 
-private:
+  private:
     int descriptor_ = -1;
 };
 
