@@ -49,7 +49,7 @@ Expected expected_from(const BspData& level)
     Expected expected{level.vertices.size(), level.tex_coords.size(), 0, {}};
     for (const BspSurface& surface : level.surfaces) {
         ExpectedSurface s{std::string(surface.texture_name.text()), {}, {}};
-        const auto& corners = surface.triangle_indices;
+        const std::span<const uint16_t> corners = level.triangle_indices_of(surface);
         for (size_t t = 0; t + 2 < corners.size(); t += 3) {
             std::array<Point, 3> triangle;
             std::array<std::array<float, 2>, 3> uv{};

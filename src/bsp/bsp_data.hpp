@@ -1,8 +1,10 @@
 #pragma once
 
 #include <array>
+#include <cassert>
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -78,16 +80,16 @@ struct BspSurface {
     uint32_t model_index = 0;
     Name32 texture_name;
     std::array<Bytes4, 6> opaque_values{};
-    std::vector<Word4> surface_word4s;
-    // Vertex numbers, three per triangle, in the file's corner order.
-    std::vector<uint16_t> triangle_indices;
+    // Where this surface's triangles lie in BspData::triangle_indices.
+    uint32_t triangle_count = 0;
+    uint64_t first_index = 0;
 };
 
 struct BspModel {
     Name32 name;
-    // This model's surfaces in file order, without their triangle indices;
-    // they only serve the report.
-    std::vector<BspSurface> surfaces;
+    // Positions in BspData::surfaces of this model's surfaces, in file order;
+    // they serve the report.
+    std::vector<uint32_t> surface_numbers;
 };
 
 struct BspData {
@@ -99,6 +101,17 @@ struct BspData {
     std::vector<Vec2> tex_coords;
     std::vector<uint16_t> indices;
     std::vector<uint16_t> extra_indices;
+    // The vertex numbers of every surface's triangles, three per triangle in
+    // the file's corner order, one surface after the other: one array for
+    // all, however many surfaces there are.
+    std::vector<uint16_t> triangle_indices;
+
+    // The vertex numbers of one surface's triangles.
+    std::span<const uint16_t> triangle_indices_of(const BspSurface& surface) const
+    {
+        assert(surface.first_index + 3 * uint64_t{surface.triangle_count} <= triangle_indices.size());
+        return {triangle_indices.data() + surface.first_index, 3 * size_t{surface.triangle_count}};
+    }
 };
 
 } // namespace meshwright

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <bit>
 #include <cassert>
+#include <limits>
 #include <string>
 
 #include "base/messages.hpp"
 #include "bsp/input_stream.hpp"
+#include "bsp/page_advice.hpp"
 
 namespace meshwright {
 
@@ -23,8 +25,6 @@ constexpr size_t tex_coord_record_size = 8;
 constexpr size_t index_record_size = 2;
 constexpr size_t geometry_head_size = 36;
 constexpr size_t triangle_record_size = 6;
-
-constexpr size_t chunk_bytes = 64 * 1024;
 
 static_assert(header_size == 4 + 2 * 2 + 2 * 4 + 9 * 4, "magic, two versions, two opaque words, nine counts");
 static_assert(surface_record_size == 4 + sizeof(Name32) + 6 * 4, "model index, texture name, six opaque words");
@@ -62,14 +62,15 @@ Name32 read_name(const uint8_t* p)
 // the last one, so a fault inside them is reported ahead of the early end.
 template <size_t record_size, class Decode> void read_records(InputStream& in, uint64_t count, Decode&& decode)
 {
-    static_assert(record_size > 0 && record_size <= chunk_bytes, "a record must fit in one chunk");
-    uint8_t buffer[chunk_bytes];
-    const size_t records_per_chunk = chunk_bytes / record_size;
+    static_assert(record_size > 0 && record_size <= InputStream::buffer_bytes, "a record must fit in the buffer");
+    constexpr size_t records_per_fill = InputStream::buffer_bytes / record_size;
     while (count > 0) {
-        size_t wanted = static_cast<size_t>(std::min<uint64_t>(count, records_per_chunk));
-        size_t whole = in.read_some(buffer, wanted * record_size) / record_size;
+        const size_t wanted = static_cast<size_t>(std::min<uint64_t>(count, records_per_fill));
+        const size_t whole = std::min(in.fill(wanted * record_size) / record_size, wanted);
+        const uint8_t* records = in.next();
         for (size_t i = 0; i < whole; ++i)
-            decode(buffer + i * record_size);
+            decode(records + i * record_size);
+        in.consume(whole * record_size);
         if (whole != wanted)
             throw_unexpected_end();
         count -= wanted;
@@ -83,6 +84,7 @@ template <size_t record_size, class T, class Decode>
 void read_list(InputStream& in, uint32_t count, std::vector<T>& list, Decode decode)
 {
     list.reserve(list.size() + in.reservable(count, record_size));
+    prefer_huge_pages(list.data() + list.size(), (list.capacity() - list.size()) * sizeof(T));
     read_records<record_size>(in, count, [&](const uint8_t* p) { list.push_back(decode(p)); });
 }
 
@@ -133,14 +135,14 @@ void report_header(const Report& report, const BspHeader& header)
     report.print_line("\tModels:");
 }
 
-void report_models(const Report& report, const std::vector<BspModel>& models)
+void report_models(const Report& report, const BspData& level)
 {
     if (!report.verbose)
         return;
-    for (const BspModel& model : models) {
+    for (const BspModel& model : level.models) {
         report.print_line("\t\t" + std::string(model.name.line_safe().text()) + "'s surfaces:");
-        for (const BspSurface& surface : model.surfaces)
-            report.print_line("\t\t\t" + std::string(surface.texture_name.line_safe().text()));
+        for (uint32_t number : model.surface_numbers)
+            report.print_line("\t\t\t" + std::string(level.surfaces[number].texture_name.line_safe().text()));
     }
 }
 
@@ -158,19 +160,19 @@ void read_surfaces(InputStream& in, BspData& level)
 {
     size_t room = in.reservable(level.header.surface_count, surface_record_size);
     level.surfaces.reserve(room);
+    prefer_huge_pages(level.surfaces.data(), level.surfaces.capacity() * sizeof(BspSurface));
     read_records<surface_record_size>(in, level.header.surface_count, [&](const uint8_t* p) {
         BspSurface surface = decode_surface(p);
         if (surface.model_index >= level.models.size())
             throw messages::model_index_out_of_range;
-        level.models[surface.model_index].surfaces.push_back(surface);
-        level.surfaces.push_back(std::move(surface));
+        level.models[surface.model_index].surface_numbers.push_back(static_cast<uint32_t>(level.surfaces.size()));
+        level.surfaces.push_back(surface);
     });
 }
 
 void read_triangles(InputStream& in, uint32_t triangle_count, const std::vector<uint16_t>& local_indices,
                     std::vector<uint16_t>& triangle_indices)
 {
-    triangle_indices.reserve(3 * in.reservable(triangle_count, triangle_record_size));
     read_records<triangle_record_size>(in, triangle_count, [&](const uint8_t* p) {
         uint16_t corners[3] = {read_u16(p), read_u16(p + 2), read_u16(p + 4)};
         for (uint16_t corner : corners) {
@@ -188,6 +190,11 @@ void read_surface_geometry(InputStream& in, BspData& level, const Report& report
     // the record they stand in.
     std::vector<uint16_t> local_indices;
     assert(level.surfaces.size() == level.header.surface_count);
+    // Each vertex number comes from a two-byte corner, so the rest of the
+    // file bounds how many there can be; reserving that once keeps the one
+    // array from moving while it fills.
+    level.triangle_indices.reserve(in.reservable(std::numeric_limits<uint64_t>::max(), index_record_size));
+    prefer_huge_pages(level.triangle_indices.data(), level.triangle_indices.capacity() * sizeof(uint16_t));
     for (BspSurface& surface : level.surfaces) {
         uint8_t head[geometry_head_size];
         in.read_exact(head, geometry_head_size);
@@ -201,7 +208,9 @@ void read_surface_geometry(InputStream& in, BspData& level, const Report& report
         }
         local_indices.clear();
         read_list<index_record_size>(in, local_index_count, local_indices, read_u16);
-        read_triangles(in, triangle_count, local_indices, surface.triangle_indices);
+        surface.first_index = level.triangle_indices.size();
+        read_triangles(in, triangle_count, local_indices, level.triangle_indices);
+        surface.triangle_count = triangle_count;
     }
 }
 
@@ -238,7 +247,7 @@ BspData load_bsp(FILE* file, bool verbose, const PrintLine& print_line)
 
     read_list<model_record_size>(in, header.model_count, level.models, decode_model);
     read_surfaces(in, level);
-    report_models(report, level.models);
+    report_models(report, level);
     skip_records<block16_record_size>(in, header.block16_count);
     read_list<word4_record_size>(in, header.word4_count, level.word4s, decode_word4);
     skip_records<dword4_record_size>(in, header.dword4_count);

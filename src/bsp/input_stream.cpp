@@ -1,7 +1,9 @@
 #include "bsp/input_stream.hpp"
 
-#include <algorithm>
 #include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
 
 #include "base/messages.hpp"
 
@@ -11,35 +13,53 @@ namespace {
 
 constexpr uint64_t unknown_size_step_bytes = 1 << 16;
 
-}
+} // namespace
 
-InputStream::InputStream(FILE* file) : file_(file)
+InputStream::InputStream(FILE* file) : file_(file), buffer_(new uint8_t[buffer_bytes])
 {
     struct stat info {};
-    long start = std::ftell(file);
-    int descriptor = fileno(file);
+    const long start = std::ftell(file);
+    const int descriptor = fileno(file);
+    if (start >= 0)
+        start_ = start;
     if (start >= 0 && descriptor >= 0 && fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode)) {
         size_known_ = true;
-        size_ = static_cast<uint64_t>(info.st_size);
         // Remember the size as what is left from the start position.
-        size_ = size_ > static_cast<uint64_t>(start) ? size_ - static_cast<uint64_t>(start) : 0;
+        const auto size = static_cast<uint64_t>(info.st_size);
+        size_ = size > static_cast<uint64_t>(start) ? size - static_cast<uint64_t>(start) : 0;
     }
 }
 
-size_t InputStream::read_some(uint8_t* out, size_t size)
+size_t InputStream::fill(size_t size)
 {
-    size_t got = std::fread(out, 1, size, file_);
-    consumed_ += got;
+    assert(size <= buffer_bytes);
+    if (ready() >= size)
+        return ready();
+    std::memmove(buffer_.get(), next(), ready());
+    end_ = ready();
+    begin_ = 0;
+    // A file of known size is read ahead as far as the buffer and the file
+    // go; a pipe only as far as asked, since more may never come.
+    size_t wanted = size - end_;
+    if (size_known_ && size_ > read_)
+        wanted =
+            static_cast<size_t>(std::min<uint64_t>(buffer_bytes - end_, std::max<uint64_t>(wanted, size_ - read_)));
+    // fread returns less than asked only at the end of the file or on an error.
+    const size_t got = std::fread(buffer_.get() + end_, 1, wanted, file_);
+    end_ += got;
+    read_ += got;
     // A read error (a directory, a failing disk) is not the end of the file.
-    if (got != size && std::ferror(file_))
+    if (got < wanted && std::ferror(file_))
         throw messages::unreadable_input;
-    return got;
+    return ready();
 }
 
 void InputStream::read_exact(uint8_t* out, size_t size)
 {
-    if (read_some(out, size) != size)
+    if (fill(size) < size)
         throw_unexpected_end();
+    std::memcpy(out, next(), size);
+    consume(size);
 }
 
 size_t InputStream::reservable(uint64_t count, size_t record_size) const
@@ -48,12 +68,6 @@ size_t InputStream::reservable(uint64_t count, size_t record_size) const
     if (size_known_)
         available_bytes = size_ > consumed_ ? size_ - consumed_ : 0;
     return static_cast<size_t>(std::min(count, available_bytes / record_size));
-}
-
-long InputStream::position() const
-{
-    long position = std::ftell(file_);
-    return position >= 0 ? position : static_cast<long>(consumed_);
 }
 
 void throw_unexpected_end()
