@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 
 #include "base/messages.hpp"
 #include "obj/mtl_writer.hpp"
+#include "obj/obj_chunks.hpp"
 #include "obj/obj_writer.hpp"
 #include "temp_dir.hpp"
 
@@ -36,7 +38,11 @@ BspData make_level(const std::vector<Vec3>& vertices, const std::vector<Vec2>& t
     for (const SurfacePlan& plan : surfaces) {
         BspSurface surface;
         std::copy(plan.texture.begin(), plan.texture.end(), surface.texture_name.bytes.begin());
-        surface.triangle_indices = plan.triangle_indices;
+        // One or two indices left over belong to no triangle.
+        surface.first_index = level.triangle_indices.size();
+        surface.triangle_count = static_cast<uint32_t>(plan.triangle_indices.size() / 3);
+        level.triangle_indices.insert(level.triangle_indices.end(), plan.triangle_indices.begin(),
+                                      plan.triangle_indices.end());
         level.surfaces.push_back(surface);
     }
     level.header.vertex_count = static_cast<uint32_t>(vertices.size());
@@ -238,6 +244,63 @@ TEST(ObjWriter, NormalsRoundAsWorkedOutIndependentlyOnRandomTriangles)
     ASSERT_EQ(result.error, "");
     const size_t start = result.obj.find("\nvn ") + 1;
     EXPECT_EQ(result.obj.substr(start, expected.size()), expected);
+}
+
+// A level whose every block spans several buffers at any thread count: its
+// surfaces are empty, small, or larger than a buffer, so that buffers begin
+// inside groups, at group lines and inside runs of empty groups.
+BspData level_across_buffers()
+{
+    std::mt19937 random(11);
+    std::uniform_real_distribution<float> coordinate(-3000, 3000);
+    std::vector<Vec3> vertices(40000);
+    for (Vec3& v : vertices)
+        v = {coordinate(random), coordinate(random), coordinate(random)};
+    std::vector<Vec2> tex_coords(30000);
+    for (Vec2& t : tex_coords)
+        t = {coordinate(random) / 100, coordinate(random) / 100};
+    std::uniform_int_distribution<uint16_t> vertex(0, 39999);
+    std::vector<SurfacePlan> surfaces;
+    for (size_t s = 0; s < 400; ++s) {
+        const size_t triangles = s == 200 ? 25000 : (s % 7 == 0 ? 0 : s % 50);
+        SurfacePlan surface{"texture_" + std::to_string(s % 13), {}};
+        for (size_t i = 0; i < 3 * triangles; ++i)
+            surface.triangle_indices.push_back(i % 17 == 16 ? surface.triangle_indices.back() : vertex(random));
+        surfaces.push_back(std::move(surface));
+    }
+    surfaces.insert(surfaces.end(), 30000, SurfacePlan{"sky", {}});
+    return make_level(vertices, tex_coords, surfaces);
+}
+
+TEST(ObjWriter, OutputIsTheSameAtEveryThreadCount)
+{
+    const BspData level = level_across_buffers();
+    // Every block holds more lines than two of the largest buffers (2 MiB).
+    const size_t largest = size_t{2} << 20;
+    EXPECT_GT(level.vertices.size(), 2 * ObjChunks::lines_per_buffer(largest, position_line_max));
+    EXPECT_GT(level.tex_coords.size(), 2 * ObjChunks::lines_per_buffer(largest, tex_coord_line_max));
+    EXPECT_GT(level.triangle_indices.size() / 3, 2 * ObjChunks::lines_per_buffer(largest, normal_line_max));
+    EXPECT_GT(level.surfaces.size() + level.triangle_indices.size() / 3,
+              2 * ObjChunks::lines_per_buffer(largest, std::max(face_line_max, group_lines_max)));
+    TempDir dir;
+    std::string reference_obj;
+    std::string reference_mtl;
+    for (unsigned threads : {1u, 2u, 3u, 8u}) {
+        SCOPED_TRACE(testing::Message() << threads << " threads");
+        const fs::path previous = fs::current_path();
+        fs::current_path(dir.root());
+        write_obj(level, "out.obj", threads);
+        fs::current_path(previous);
+        const std::string obj = read_file(dir.path("out.obj"));
+        const std::string mtl = read_file(dir.path("out.mtl"));
+        if (threads == 1) {
+            reference_obj = obj;
+            reference_mtl = mtl;
+            continue;
+        }
+        EXPECT_TRUE(obj == reference_obj) << "the OBJ differs from the one-thread OBJ";
+        EXPECT_EQ(mtl, reference_mtl);
+    }
 }
 
 TEST(ObjWriter, EmptyTextureNameIsAMaterialToo)

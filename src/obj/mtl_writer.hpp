@@ -1,13 +1,15 @@
 #pragma once
 
+#include <functional>
 #include <set>
 #include <string>
 
 namespace meshwright {
 
 // Texture names in byte-wise order over unsigned byte values, a proper prefix
-// first (std::string compares its characters as unsigned bytes).
-using TextureNames = std::set<std::string>;
+// first (std::string compares its characters as unsigned bytes). A name can
+// be looked up as a string_view, without making a string of it.
+using TextureNames = std::set<std::string, std::less<>>;
 
 // The companion material path of an OBJ path, in the same folder: the path
 // cut before the last '.' of its file name, or the whole path when the file

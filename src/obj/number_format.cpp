@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 namespace meshwright {
 
@@ -66,9 +67,30 @@ char* write_decimal(char* out, uint32_t value)
 // significant bits and 10^6 adds at most 14 more) far below 2^52.
 constexpr double fast_path_limit = 1e8;
 
+// What this platform's printf writes for NaN and infinity of each sign, taken
+// once: levels with many degenerate triangles are full of them.
+struct SpecialTexts {
+    char text[4][float_room]; // NaN, -NaN, infinity, -infinity
+    int length[4];
+
+    SpecialTexts()
+    {
+        const double values[4] = {std::numeric_limits<double>::quiet_NaN(), -std::numeric_limits<double>::quiet_NaN(),
+                                  std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
+        for (int i = 0; i < 4; ++i)
+            length[i] = std::snprintf(text[i], float_room, "%f", values[i]);
+    }
+};
+
 // Values outside the fast path: large magnitudes, infinities and NaN.
 [[gnu::noinline]] char* format_float_slowly(char* out, float value)
 {
+    if (std::isnan(value) || std::isinf(value)) {
+        static const SpecialTexts special;
+        const int which = (std::isinf(value) ? 2 : 0) + (std::signbit(value) ? 1 : 0);
+        std::memcpy(out, special.text[which], float_room);
+        return out + special.length[which];
+    }
     return out + std::snprintf(out, float_room, "%f", static_cast<double>(value));
 }
 

@@ -1,5 +1,7 @@
 #include "obj/output_file.hpp"
 
+#include <cstring>
+
 namespace meshwright {
 
 OutputFile::OutputFile(const std::string& path, const char* open_failure, const char* write_failure)
@@ -9,13 +11,17 @@ OutputFile::OutputFile(const std::string& path, const char* open_failure, const 
 
 void OutputFile::write(std::string_view text)
 {
-    while (text.size() > capacity - used_) {
-        const size_t part = capacity - used_;
-        commit(append(buffer_.get() + used_, text.substr(0, part)));
-        text.remove_prefix(part);
+    // A block as large as the buffer goes to the file without a copy.
+    if (text.size() >= capacity) {
         flush();
+        if (std::fwrite(text.data(), 1, text.size(), file_.stream()) != text.size())
+            throw write_failure_;
+        return;
     }
-    commit(append(buffer_.get() + used_, text));
+    if (text.size() > capacity - used_)
+        flush();
+    std::memcpy(buffer_.get() + used_, text.data(), text.size());
+    used_ += text.size();
 }
 
 void OutputFile::flush()

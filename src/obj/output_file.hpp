@@ -1,8 +1,6 @@
 #pragma once
 
-#include <cassert>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -21,22 +19,8 @@ class OutputFile {
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    // Returns room for at least `size` bytes; hand the end of what was
-    // written there to commit().
-    char* room(size_t size)
-    {
-        // Every line is far shorter than the buffer, so one flush makes room.
-        assert(size <= capacity);
-        if (capacity - used_ < size)
-            flush();
-        return buffer_.get() + used_;
-    }
-    void commit(char* end)
-    {
-        assert(end >= buffer_.get() + used_ && end <= buffer_.get() + capacity);
-        used_ = static_cast<size_t>(end - buffer_.get());
-    }
-
+    // Writes `text`: through the buffer when it is small, directly when it
+    // is as large as the buffer.
     void write(std::string_view text);
 
     // Writes what is buffered, closes the file and puts it in place.
@@ -52,11 +36,5 @@ class OutputFile {
     const char* write_failure_;
     size_t used_ = 0;
 };
-
-// Appends `text` at `out` and returns the end.
-inline char* append(char* out, std::string_view text)
-{
-    return static_cast<char*>(std::memcpy(out, text.data(), text.size())) + text.size();
-}
 
 } // namespace meshwright

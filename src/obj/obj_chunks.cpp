@@ -1,0 +1,172 @@
+#include "obj/obj_chunks.hpp"
+
+#include <cassert>
+#include <string_view>
+#include <unordered_set>
+
+namespace meshwright {
+
+ObjChunks::ObjChunks(const BspData& level, size_t buffer_bytes)
+    : level_(level), lines_(level), buffer_bytes_(buffer_bytes)
+{
+    assert(lines_per_buffer(buffer_bytes, std::max({position_line_max, tex_coord_line_max, normal_line_max,
+                                                    face_line_max, group_lines_max})) > 0);
+    plan_lines(Kind::positions, level.vertices.size(), position_line_max);
+    chunks_.push_back({Kind::blank_line});
+    plan_lines(Kind::tex_coords, level.tex_coords.size(), tex_coord_line_max);
+    chunks_.push_back({Kind::blank_line});
+    plan_normals(buffer_bytes);
+    chunks_.push_back({Kind::blank_line});
+    plan_faces(buffer_bytes);
+}
+
+void ObjChunks::plan_lines(Kind kind, uint64_t total, size_t line_max)
+{
+    const uint64_t per_chunk = lines_per_buffer(buffer_bytes_, line_max);
+    for (uint64_t first = 0; first < total; first += per_chunk)
+        chunks_.push_back({kind, 0, first, std::min(per_chunk, total - first)});
+}
+
+void ObjChunks::plan_normals(size_t buffer_bytes)
+{
+    const uint64_t per_chunk = lines_per_buffer(buffer_bytes, normal_line_max);
+    Chunk chunk{Kind::normals};
+    for (size_t s = 0; s < level_.surfaces.size(); ++s) {
+        const uint64_t triangles = level_.surfaces[s].triangle_count;
+        for (uint64_t t = 0; t < triangles;) {
+            if (chunk.count == 0)
+                chunk = {Kind::normals, static_cast<uint32_t>(s), t, 0};
+            const uint64_t taken = std::min(per_chunk - chunk.count, triangles - t);
+            chunk.count += taken;
+            t += taken;
+            if (chunk.count == per_chunk) {
+                chunks_.push_back(chunk);
+                chunk.count = 0;
+            }
+        }
+    }
+    if (chunk.count > 0)
+        chunks_.push_back(chunk);
+}
+
+void ObjChunks::plan_faces(size_t buffer_bytes)
+{
+    const uint64_t per_chunk = lines_per_buffer(buffer_bytes, std::max(face_line_max, group_lines_max));
+    Chunk chunk{Kind::faces};
+    // Normal numbers run on across surfaces, one per triangle, as 32-bit values.
+    uint32_t normal_number = 1;
+    // Levels name a few hundred textures over up to millions of surfaces: a
+    // name seen before, as stored, needs no look-up in the sorted set.
+    std::unordered_set<std::string_view> seen;
+    for (size_t s = 0; s < level_.surfaces.size(); ++s) {
+        const BspSurface& surface = level_.surfaces[s];
+        if (seen.insert(surface.texture_name.text()).second)
+            texture_names_.emplace(surface.texture_name.line_safe().text());
+        const uint64_t items = 1 + uint64_t{surface.triangle_count};
+        for (uint64_t item = 0; item < items;) {
+            if (chunk.count == 0)
+                chunk = {Kind::faces, static_cast<uint32_t>(s), item, 0, normal_number};
+            const uint64_t taken = std::min(per_chunk - chunk.count, items - item);
+            // Every item but a group's first line is a triangle.
+            normal_number += static_cast<uint32_t>(taken - (item == 0 ? 1 : 0));
+            chunk.count += taken;
+            item += taken;
+            if (chunk.count == per_chunk) {
+                chunks_.push_back(chunk);
+                chunk.count = 0;
+            }
+        }
+    }
+    if (chunk.count > 0)
+        chunks_.push_back(chunk);
+}
+
+size_t ObjChunks::format(size_t index, char* out) const
+{
+    const Chunk& chunk = chunks_[index];
+    [[maybe_unused]] char* const start = out;
+    switch (chunk.kind) {
+    case Kind::blank_line:
+        *out++ = '\n';
+        break;
+    case Kind::positions:
+        for (uint64_t i = chunk.first; i < chunk.first + chunk.count; ++i)
+            out = ObjLines::position(out, level_.vertices[i]);
+        break;
+    case Kind::tex_coords:
+        for (uint64_t i = chunk.first; i < chunk.first + chunk.count; ++i)
+            out = ObjLines::tex_coord(out, level_.tex_coords[i]);
+        break;
+    case Kind::normals:
+        out = format_normals(chunk, out);
+        break;
+    case Kind::faces:
+        out = format_faces(chunk, out);
+        break;
+    }
+    assert(static_cast<size_t>(out - start) <= buffer_bytes_);
+    return static_cast<size_t>(out - start);
+}
+
+namespace {
+
+// Corners are looked ahead this many triangles to fetch their vertices early.
+constexpr size_t prefetch_distance = 8;
+
+// The corners `prefetch_distance` triangles after `corners`, if the level
+// has them (they may belong to a later surface; any vertex is a fine guess).
+const uint16_t* corners_ahead(const BspData& level, const uint16_t* corners)
+{
+    const size_t offset = static_cast<size_t>(corners - level.triangle_indices.data()) + 3 * prefetch_distance;
+    return offset + 3 <= level.triangle_indices.size() ? level.triangle_indices.data() + offset : nullptr;
+}
+
+} // namespace
+
+char* ObjChunks::format_normals(const Chunk& chunk, char* out) const
+{
+    const auto& v = level_.vertices;
+    size_t s = chunk.surface;
+    uint64_t t = chunk.first;
+    for (uint64_t i = 0; i < chunk.count; ++i, ++t) {
+        // Surfaces without triangles have no normals; the plan counted
+        // exactly this many triangles ahead, so this always stops.
+        while (t == level_.surfaces[s].triangle_count) {
+            ++s;
+            t = 0;
+        }
+        const uint16_t* corners = level_.triangle_indices_of(level_.surfaces[s]).data() + 3 * t;
+        if (const uint16_t* ahead = corners_ahead(level_, corners)) {
+            for (int k = 0; k < 3; ++k)
+                __builtin_prefetch(&v[std::min<size_t>(ahead[k], v.size() - 1)]);
+        }
+        out = ObjLines::normal(out, v[corners[0]], v[corners[1]], v[corners[2]]);
+    }
+    return out;
+}
+
+char* ObjChunks::format_faces(const Chunk& chunk, char* out) const
+{
+    size_t s = chunk.surface;
+    uint64_t item = chunk.first;
+    NormalNumberText normal_number(chunk.normal_number);
+    for (uint64_t i = 0; i < chunk.count; ++i) {
+        const BspSurface& surface = level_.surfaces[s];
+        if (item == 0) {
+            out = ObjLines::group(out, static_cast<uint32_t>(s), surface.texture_name.line_safe().text());
+        } else {
+            const uint16_t* corners = level_.triangle_indices_of(surface).data() + 3 * (item - 1);
+            if (const uint16_t* ahead = corners_ahead(level_, corners))
+                lines_.prefetch_face(ahead);
+            out = lines_.face(out, corners, normal_number);
+            normal_number.increment();
+        }
+        if (++item > surface.triangle_count) {
+            ++s;
+            item = 0;
+        }
+    }
+    return out;
+}
+
+} // namespace meshwright
