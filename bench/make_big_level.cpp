@@ -1,7 +1,13 @@
-// Makes the benchmark level: a million vertices and texture coordinates,
-// 10,000 surfaces of 200 triangles over local tables of 150 entries, 16
-// models and 300 texture names (about 36 MB).
-//   make_big_level OUTPUT
+// Makes the benchmark's levels, one shape at a time:
+//   benchmark              a million vertices and texture coordinates, 10,000
+//                          surfaces of 200 triangles over local tables of 150
+//                          entries, 16 models and 300 texture names (36 MB)
+//   one_triangle_surfaces  a million surfaces of one triangle each (108 MB)
+//   one_big_surface        one surface of four million triangles (24 MB)
+//   degenerate             the benchmark level with nine triangles in ten
+//                          collapsed onto a line or a point (NaN normals)
+//
+//   make_big_level SHAPE OUTPUT
 #include <cstdio>
 #include <iostream>
 #include <random>
@@ -12,41 +18,66 @@
 namespace meshwright {
 namespace {
 
-constexpr size_t vertex_count = 1'000'000;
-constexpr size_t surface_count = 10'000;
-constexpr size_t triangles_per_surface = 200;
-constexpr size_t local_table_size = 150;
 constexpr size_t model_count = 16;
 constexpr size_t texture_count = 300;
 
-LevelPlan big_level()
+std::string texture_name(size_t surface)
 {
-    std::mt19937 random(20261207);
+    return "textures/set_" + std::to_string(surface % texture_count);
+}
+
+// Vertices and texture coordinates spread over a large room.
+void add_vertices(LevelPlan& plan, std::mt19937& random, size_t count)
+{
     std::uniform_real_distribution<float> position(-4096.0f, 4096.0f);
     std::uniform_real_distribution<float> tex_coord(-8.0f, 8.0f);
-    std::uniform_int_distribution<int> vertex(0, 65535);
-    std::uniform_int_distribution<int> corner(0, local_table_size - 1);
-
-    LevelPlan plan;
     for (size_t m = 0; m < model_count; ++m)
         plan.models.push_back("model_" + std::to_string(m));
-    plan.vertices.resize(vertex_count);
+    plan.vertices.resize(count);
     for (auto& v : plan.vertices)
         v = {position(random), position(random), position(random)};
-    plan.tex_coords.resize(vertex_count);
+    plan.tex_coords.resize(count);
     for (auto& t : plan.tex_coords)
         t = {tex_coord(random), tex_coord(random)};
-    for (size_t s = 0; s < surface_count; ++s) {
-        plan.surfaces.push_back(
-            {static_cast<uint32_t>(s % model_count), "textures/set_" + std::to_string(s % texture_count)});
+}
+
+// Surfaces of random triangles over random local tables. With `collapsed`,
+// nine triangles in ten repeat a corner.
+void add_surfaces(LevelPlan& plan, std::mt19937& random, size_t surfaces, size_t triangles, size_t table_size,
+                  bool collapsed)
+{
+    std::uniform_int_distribution<int> vertex(0, 65535);
+    std::uniform_int_distribution<int> corner(0, static_cast<int>(table_size) - 1);
+    for (size_t s = 0; s < surfaces; ++s) {
+        plan.surfaces.push_back({static_cast<uint32_t>(s % model_count), texture_name(s)});
         GeometryRecord record;
-        for (size_t i = 0; i < local_table_size; ++i)
-            record.local_indices.push_back(static_cast<uint16_t>(vertex(random)));
-        for (size_t t = 0; t < triangles_per_surface; ++t) {
-            record.corners.push_back({static_cast<uint16_t>(corner(random)), static_cast<uint16_t>(corner(random)),
-                                      static_cast<uint16_t>(corner(random))});
+        for (size_t i = 0; i < table_size; ++i)
+            record.local_indices.push_back(static_cast<uint16_t>(table_size >= 65536 ? i : vertex(random)));
+        for (size_t t = 0; t < triangles; ++t) {
+            const auto c0 = static_cast<uint16_t>(corner(random));
+            const auto c1 = static_cast<uint16_t>(corner(random));
+            const auto c2 = collapsed && t % 10 != 0 ? (t % 2 ? c0 : c1) : static_cast<uint16_t>(corner(random));
+            record.corners.push_back({c0, c1, c2});
         }
         plan.geometry.push_back(std::move(record));
+    }
+}
+
+LevelPlan level_of_shape(const std::string& shape)
+{
+    std::mt19937 random(20261207);
+    LevelPlan plan;
+    if (shape == "benchmark" || shape == "degenerate") {
+        add_vertices(plan, random, 1'000'000);
+        add_surfaces(plan, random, 10'000, 200, 150, shape == "degenerate");
+    } else if (shape == "one_triangle_surfaces") {
+        add_vertices(plan, random, 65536);
+        add_surfaces(plan, random, 1'000'000, 1, 3, false);
+    } else if (shape == "one_big_surface") {
+        add_vertices(plan, random, 65536);
+        add_surfaces(plan, random, 1, 4'000'000, 65536, false);
+    } else {
+        throw std::invalid_argument("unknown shape " + shape);
     }
     return plan;
 }
@@ -57,12 +88,12 @@ LevelPlan big_level()
 int main(int argc, char** argv)
 {
     using namespace meshwright;
-    if (argc != 2) {
-        std::cerr << "usage: make_big_level OUTPUT\n";
+    if (argc != 3) {
+        std::cerr << "usage: make_big_level benchmark|one_triangle_surfaces|one_big_surface|degenerate OUTPUT\n";
         return 2;
     }
     try {
-        write_file(argv[1], build_level(big_level()));
+        write_file(argv[2], build_level(level_of_shape(argv[1])));
     } catch (const std::exception& error) {
         std::cerr << "make_big_level: " << error.what() << "\n";
         return 1;

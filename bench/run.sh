@@ -1,46 +1,71 @@
 #!/usr/bin/env bash
-# Converts the benchmark level several times and copies the OBJ it produces
-# with cp as often, in the same run, then prints the median times, their
-# ratio, the output throughput and the converter's peak memory.
-# Each run replaces the previous run's output, as repeated conversions do;
-# with FRESH=1 the outputs are removed before each run instead.
-# Needs hyperfine and GNU time (Debian packages hyperfine and time).
-#   [RUNS=7] [FRESH=1] bench/run.sh [BUILD_DIR] [WORK_DIR]
+# Measures the converter on levels of every shape and prints, for each: the
+# median conversion time; the median time to write the same number of bytes
+# from memory into a replaced file, both in place (dd onto the old file) and
+# as the converter replaces files (dd into a new file, then mv over the old
+# one); their ratios; the peak memory against its limit of 1.25 x input +
+# 16 MiB; and the median times on one and two processors (taskset).
+# Conversions and copies alternate, run by run, so that both see the same
+# machine.
+# Needs GNU time for the peak memory (Debian package time) and taskset.
+#   [RUNS=9] [SHAPES="benchmark sample ..."] bench/run.sh [BUILD_DIR] [WORK_DIR]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build-bench}
 work=${2:-${TMPDIR:-/tmp}/meshwright-bench}
-runs=${RUNS:-7}
+runs=${RUNS:-9}
+shapes=${SHAPES:-benchmark one_triangle_surfaces one_big_surface degenerate sample}
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DMESHWRIGHT_TESTS=OFF >/dev/null
 cmake --build "$build" -j2 --target meshwright make_big_level >/dev/null
 mkdir -p "$work"
 cd "$work"
-[ -f big.bsp ] || "$build/bench/make_big_level" big.bsp
-"$build/meshwright" big.bsp big.obj >/dev/null
 
-prepare=(--prepare true --prepare true)
-[ "${FRESH:-0}" = 1 ] && prepare=(--prepare "rm -f out.obj out.mtl" --prepare "rm -f copy.obj")
-hyperfine --style basic --warmup 1 --runs "$runs" --export-csv times.csv "${prepare[@]}" \
-  -n convert "$build/meshwright big.bsp out.obj" \
-  -n cp "cp big.obj copy.obj" >/dev/null
-convert_median=$(awk -F, '$1 == "convert" { print $4 }' times.csv)
-cp_median=$(awk -F, '$1 == "cp" { print $4 }' times.csv)
-input_bytes=$(stat -c %s big.bsp)
-output_bytes=$(stat -c %s big.obj)
-peak_kib=$(/usr/bin/time -v "$build/meshwright" big.bsp out.obj 2>&1 >/dev/null |
-  awk -F: '/Maximum resident set size/ { gsub(/ /, "", $2); print $2 }')
+# Seconds of wall time of one command.
+seconds() {
+  local TIMEFORMAT=%R
+  { time "$@" >/dev/null 2>&1; } 2>&1
+}
 
-awk -v c="$convert_median" -v p="$cp_median" -v in_bytes="$input_bytes" -v out_bytes="$output_bytes" \
-    -v peak="$peak_kib" 'BEGIN {
-  mib = 1048576
-  limit = 1.25 * in_bytes + 16 * mib
-  printf "input            %.1f MB\n", in_bytes / 1e6
-  printf "output           %.1f MB\n", out_bytes / 1e6
-  printf "convert median   %.3f s\n", c
-  printf "cp median        %.3f s\n", p
-  printf "ratio            %.2f (target at most 3)\n", c / p
-  printf "throughput       %.0f MB/s of OBJ\n", out_bytes / 1e6 / c
-  printf "peak memory      %.1f MiB (target at most %.1f MiB)\n", peak * 1024 / mib, limit / mib
-  printf "verdict          %s\n", (c / p <= 3 && peak * 1024 <= limit) ? "both targets met" : "target missed"
-}'
+median() {
+  sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
+printf '%-22s %8s %8s %8s %8s %7s %7s %9s %9s %9s %9s\n' shape "OBJ MB" convert "dd" "dd+mv" "/dd" "/dd+mv" "peak MiB" "limit" "1 cpu" "2 cpus"
+for shape in $shapes; do
+  level=$shape.bsp
+  if [ "$shape" = sample ]; then
+    cp "$root/examples/sample.bsp" "$level"
+  elif [ ! -f "$level" ]; then
+    "$build/bench/make_big_level" "$shape" "$level"
+  fi
+  "$build/meshwright" "$level" out.obj >/dev/null
+  bytes=$(stat -c %s out.obj)
+  blocks=$(( (bytes + 262143) / 262144 ))
+  cp out.obj copy.obj
+  : > convert.txt; : > dd.txt; : > ddmv.txt; : > one.txt; : > two.txt
+  for _ in $(seq "$runs"); do
+    seconds "$build/meshwright" "$level" out.obj >> convert.txt
+    seconds dd if=/dev/zero of=copy.obj bs=256K count="$blocks" >> dd.txt
+    seconds sh -c "dd if=/dev/zero of=new.obj bs=256K count=$blocks 2>/dev/null && mv new.obj copy.obj" >> ddmv.txt
+    seconds taskset -c 0 "$build/meshwright" "$level" out.obj >> one.txt
+    seconds taskset -c 0,1 "$build/meshwright" "$level" out.obj >> two.txt
+  done
+  convert=$(median < convert.txt)
+  dd=$(median < dd.txt)
+  ddmv=$(median < ddmv.txt)
+  one=$(median < one.txt)
+  two=$(median < two.txt)
+  peak_kib=$(/usr/bin/time -f %M "$build/meshwright" "$level" out.obj 2>&1 >/dev/null | tail -n 1)
+  input=$(stat -c %s "$level")
+  awk -v s="$shape" -v b="$bytes" -v c="$convert" -v d="$dd" -v m="$ddmv" -v p="$peak_kib" -v i="$input" \
+      -v o="$one" -v t="$two" 'BEGIN {
+    mib = 1048576
+    limit = 1.25 * i + 16 * mib
+    ratio_dd = d > 0 ? sprintf("%.2f", c / d) : "-"
+    ratio_mv = m > 0 ? sprintf("%.2f", c / m) : "-"
+    printf "%-22s %8.1f %8.3f %8.3f %8.3f %7s %7s %9.1f %9.1f %9.3f %9.3f\n", s, b / 1e6, c, d, m, ratio_dd, ratio_mv,
+           p * 1024 / mib, limit / mib, o, t
+  }'
+done
+rm -f copy.obj new.obj out.obj out.mtl ./*.txt
