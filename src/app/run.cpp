@@ -7,6 +7,7 @@
 
 #include "app/console.hpp"
 #include "app/verbose.hpp"
+#include "base/file_names.hpp"
 #include "base/messages.hpp"
 #include "bsp/bsp_reader.hpp"
 #include "obj/mtl_writer.hpp"
@@ -57,7 +58,7 @@ struct FileCloser {
 
 int convert(const Arguments& arguments)
 {
-    std::unique_ptr<FILE, FileCloser> input(std::fopen(arguments.input_path.c_str(), "rb"));
+    std::unique_ptr<FILE, FileCloser> input(open_file(arguments.input_path, "rb"));
     if (!input) {
         report(messages::unopenable_input);
         return 1;

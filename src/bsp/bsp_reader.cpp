@@ -7,6 +7,7 @@
 #include <string>
 
 #include "base/messages.hpp"
+#include "base/portability.hpp"
 #include "bsp/input_stream.hpp"
 #include "bsp/page_advice.hpp"
 
@@ -42,7 +43,7 @@ uint32_t read_u32(const uint8_t* p)
 
 float read_f32(const uint8_t* p)
 {
-    return std::bit_cast<float>(read_u32(p));
+    return bit_cast<float>(read_u32(p));
 }
 
 Bytes4 read_bytes4(const uint8_t* p)

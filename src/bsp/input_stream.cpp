@@ -1,6 +1,7 @@
 #include "bsp/input_stream.hpp"
 
 #include <sys/stat.h>
+#include <sys/types.h>
 
 #include <algorithm>
 #include <cstring>
@@ -13,19 +14,46 @@ namespace {
 
 constexpr uint64_t unknown_size_step_bytes = 1 << 16;
 
+// The stream's position, in 64 bits on every system; -1 when it has none.
+int64_t position_of(FILE* file)
+{
+#if defined(_WIN32)
+    return _ftelli64(file);
+#else
+    return ftello(file);
+#endif
+}
+
+// The size of the regular file behind the stream; false for a pipe, a
+// device or a stream without a file.
+bool regular_file_size(FILE* file, uint64_t& size)
+{
+#if defined(_WIN32)
+    struct _stat64 info {};
+    const int descriptor = _fileno(file);
+    if (descriptor < 0 || _fstat64(descriptor, &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG)
+        return false;
+#else
+    struct stat info {};
+    const int descriptor = fileno(file);
+    if (descriptor < 0 || fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode))
+        return false;
+#endif
+    size = static_cast<uint64_t>(info.st_size);
+    return true;
+}
+
 } // namespace
 
 InputStream::InputStream(FILE* file) : file_(file), buffer_(new uint8_t[buffer_bytes])
 {
-    struct stat info {};
-    const long start = std::ftell(file);
-    const int descriptor = fileno(file);
+    const int64_t start = position_of(file);
+    uint64_t size = 0;
     if (start >= 0)
         start_ = start;
-    if (start >= 0 && descriptor >= 0 && fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode)) {
+    if (start >= 0 && regular_file_size(file, size)) {
         size_known_ = true;
         // Remember the size as what is left from the start position.
-        const auto size = static_cast<uint64_t>(info.st_size);
         size_ = size > static_cast<uint64_t>(start) ? size - static_cast<uint64_t>(start) : 0;
     }
 }

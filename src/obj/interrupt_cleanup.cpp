@@ -1,22 +1,72 @@
 #include "obj/interrupt_cleanup.hpp"
 
 #include <atomic>
-#include <csignal>
 #include <cstring>
 #include <memory>
 #include <mutex>
+
+#if defined(_WIN32)
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include "base/file_names.hpp"
+#else
+#include <csignal>
 #include <unistd.h>
+#endif
 
 namespace meshwright {
 
 namespace {
 
-// The handler only reads this pointer and calls unlink, both safe inside a
-// signal handler; the text it points to lives until the pointer is cleared.
-std::atomic<const char*> pending_path{nullptr};
-static_assert(std::atomic<const char*>::is_always_lock_free, "the signal handler reads it");
+#if defined(_WIN32)
+using PathChar = wchar_t;
+#else
+using PathChar = char;
+#endif
 
-std::unique_ptr<char[]> pending_storage;
+// The handler only reads this pointer and removes the file it names, both
+// safe where it runs; the text lives until the pointer is cleared.
+std::atomic<const PathChar*> pending_path{nullptr};
+static_assert(std::atomic<const PathChar*>::is_always_lock_free, "the interrupt handler reads it");
+
+std::unique_ptr<PathChar[]> pending_storage;
+
+#if defined(_WIN32)
+
+// The console handler runs on a thread of its own, so it may wait for the
+// pending path to be swapped.
+std::mutex pending_mutex;
+
+// Ctrl-C, Ctrl-Break and a closed console arrive on a thread of their own;
+// returning FALSE lets the default handler end the program after.
+BOOL WINAPI remove_pending_and_stop(DWORD)
+{
+    const std::lock_guard lock(pending_mutex);
+    if (const wchar_t* path = pending_path.load())
+        DeleteFileW(path);
+    return FALSE;
+}
+
+void install_handlers()
+{
+    SetConsoleCtrlHandler(remove_pending_and_stop, TRUE);
+}
+
+std::unique_ptr<PathChar[]> copy_of(const std::string& path)
+{
+    const std::wstring wide = path_from_utf8(path).wstring();
+    auto copy = std::make_unique<wchar_t[]>(wide.size() + 1);
+    std::memcpy(copy.get(), wide.c_str(), (wide.size() + 1) * sizeof(wchar_t));
+    return copy;
+}
+
+#else
 
 // Signals that end the program by default and that a user or the system
 // sends to stop it; SIGXFSZ is a file-size limit hit while writing.
@@ -46,7 +96,23 @@ void install_handlers()
     }
 }
 
+std::unique_ptr<PathChar[]> copy_of(const std::string& path)
+{
+    auto copy = std::make_unique<char[]>(path.size() + 1);
+    std::memcpy(copy.get(), path.c_str(), path.size() + 1);
+    return copy;
+}
+
+#endif
+
 } // namespace
+
+#if defined(_WIN32)
+
+InterruptsHeld::InterruptsHeld() = default;
+InterruptsHeld::~InterruptsHeld() = default;
+
+#else
 
 InterruptsHeld::InterruptsHeld()
 {
@@ -62,13 +128,17 @@ InterruptsHeld::~InterruptsHeld()
     pthread_sigmask(SIG_SETMASK, &previous_mask_, nullptr);
 }
 
+#endif
+
 void remove_on_interrupt(const std::string& temporary_path)
 {
     static std::once_flag installed;
     std::call_once(installed, install_handlers);
-    auto copy = std::make_unique<char[]>(temporary_path.size() + 1);
-    std::memcpy(copy.get(), temporary_path.c_str(), temporary_path.size() + 1);
+    auto copy = copy_of(temporary_path);
     const InterruptsHeld held;
+#if defined(_WIN32)
+    const std::lock_guard lock(pending_mutex);
+#endif
     pending_path.store(copy.get());
     pending_storage = std::move(copy);
 }
@@ -76,6 +146,9 @@ void remove_on_interrupt(const std::string& temporary_path)
 void forget_on_interrupt()
 {
     const InterruptsHeld held;
+#if defined(_WIN32)
+    const std::lock_guard lock(pending_mutex);
+#endif
     pending_path.store(nullptr);
     pending_storage.reset();
 }

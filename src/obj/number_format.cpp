@@ -1,5 +1,7 @@
 #include "obj/number_format.hpp"
 
+#include "base/portability.hpp"
+
 #include <array>
 #include <bit>
 #include <cmath>
@@ -29,7 +31,7 @@ uint64_t six_digit_text(uint32_t value)
 void store_bytes(char* out, uint64_t word)
 {
     if constexpr (std::endian::native == std::endian::big)
-        word = __builtin_bswap64(word);
+        word = byteswap64(word);
     std::memcpy(out, &word, sizeof word);
 }
 
@@ -83,7 +85,7 @@ struct SpecialTexts {
 };
 
 // Values outside the fast path: large magnitudes, infinities and NaN.
-[[gnu::noinline]] char* format_float_slowly(char* out, float value)
+MESHWRIGHT_NOINLINE char* format_float_slowly(char* out, float value)
 {
     if (std::isnan(value) || std::isinf(value)) {
         static const SpecialTexts special;
@@ -108,7 +110,7 @@ char* format_float(char* out, float value)
     // rounding mode (which this program never changes); the sum's mantissa
     // bits are that integer.
     const double shifted = magnitude * 1e6 + 0x1p52;
-    const uint64_t micros = std::bit_cast<uint64_t>(shifted) & ((uint64_t{1} << 52) - 1);
+    const uint64_t micros = bit_cast<uint64_t>(shifted) & ((uint64_t{1} << 52) - 1);
     const uint32_t whole = static_cast<uint32_t>(micros / 1000000);
     const uint32_t fraction = static_cast<uint32_t>(micros - uint64_t{whole} * 1000000);
     *out = '-';

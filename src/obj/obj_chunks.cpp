@@ -138,7 +138,7 @@ char* ObjChunks::format_normals(const Chunk& chunk, char* out) const
         const uint16_t* corners = level_.triangle_indices_of(level_.surfaces[s]).data() + 3 * t;
         if (const uint16_t* ahead = corners_ahead(level_, corners)) {
             for (int k = 0; k < 3; ++k)
-                __builtin_prefetch(&v[std::min<size_t>(ahead[k], v.size() - 1)]);
+                MESHWRIGHT_PREFETCH(&v[std::min<size_t>(ahead[k], v.size() - 1)]);
         }
         out = ObjLines::normal(out, v[corners[0]], v[corners[1]], v[corners[2]]);
     }

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/portability.hpp"
 #include "bsp/bsp_data.hpp"
 #include "obj/number_format.hpp"
 
@@ -100,7 +101,7 @@ class ObjLines {
     void prefetch_face(const uint16_t* corners) const
     {
         for (int k = 0; k < 3; ++k)
-            __builtin_prefetch(&vertex_numbers_[corners[k]]);
+            MESHWRIGHT_PREFETCH(&vertex_numbers_[corners[k]]);
     }
 
   private:

@@ -1,15 +1,11 @@
 #include "obj/replaced_file.hpp"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdint>
 #include <filesystem>
 #include <random>
 
+#include "base/file_names.hpp"
+#include "obj/file_system.hpp"
 #include "obj/interrupt_cleanup.hpp"
 
 namespace meshwright {
@@ -38,7 +34,7 @@ std::string random_suffix()
 {
     static std::mt19937_64 random = [] {
         std::random_device device;
-        return std::mt19937_64(uint64_t{device()} << 32 ^ device() ^ static_cast<uint64_t>(getpid()));
+        return std::mt19937_64(uint64_t{device()} << 32 ^ device() ^ file_system::process_id());
     }();
     constexpr char digits[] = "0123456789abcdefghijklmnopqrstuv";
     std::string suffix;
@@ -47,20 +43,29 @@ std::string random_suffix()
     return suffix;
 }
 
-// Creates a new file beside `destination` that did not exist before, with the
-// mode a new file gets (0666 less the umask). Returns its descriptor and sets
-// `name`, or returns -1 with errno set.
-int create_temporary(const std::string& destination, std::string& name)
+// Creates a new file beside `destination` that did not exist before, sets
+// `name` to its name and registers it for removal on an interrupt.
+FILE* create_temporary(const std::string& destination, std::string& name)
 {
-    const fs::path path = destination;
-    const std::string kept = path.filename().string().substr(0, max_kept_name_bytes);
+    const fs::path path = path_from_utf8(destination);
+    const std::string kept = utf8_from_path(path.filename()).substr(0, max_kept_name_bytes);
+    const std::string folder = utf8_from_path(path.parent_path());
     for (int attempt = 0; attempt < max_name_attempts; ++attempt) {
-        name = (path.parent_path() / (kept + std::string(temporary_marker) + random_suffix())).string();
-        const int descriptor = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (descriptor >= 0 || errno != EEXIST)
-            return descriptor;
+        const std::string file_name = kept + std::string(temporary_marker) + random_suffix();
+        name = folder.empty() ? file_name : utf8_from_path(path.parent_path() / path_from_utf8(file_name));
+        // Created and registered as one step, so that no interrupt between
+        // the two leaves it behind.
+        const InterruptsHeld held;
+        bool exists = false;
+        if (FILE* file = file_system::create_new(name, exists)) {
+            remove_on_interrupt(name);
+            return file;
+        }
+        if (!exists)
+            break;
     }
-    return -1;
+    name.clear();
+    return nullptr;
 }
 
 // Where a file that does not exist yet would be created: the absolute path
@@ -79,7 +84,7 @@ fs::path place_of(const fs::path& path)
 
 std::string final_target(const std::string& path)
 {
-    fs::path current = path;
+    fs::path current = path_from_utf8(path);
     for (int hop = 0; hop < max_link_hops && is_link(current); ++hop) {
         std::error_code error;
         const fs::path link = fs::read_symlink(current, error);
@@ -87,13 +92,13 @@ std::string final_target(const std::string& path)
             break;
         current = current.parent_path() / link; // an absolute link replaces the whole path
     }
-    return current.string();
+    return utf8_from_path(current);
 }
 
 bool same_file(const std::string& first, const std::string& second)
 {
-    const fs::path a = final_target(first);
-    const fs::path b = final_target(second);
+    const fs::path a = path_from_utf8(final_target(first));
+    const fs::path b = path_from_utf8(final_target(second));
     std::error_code error;
     const bool a_exists = fs::exists(a, error);
     const bool b_exists = fs::exists(b, error);
@@ -107,42 +112,28 @@ bool same_file(const std::string& first, const std::string& second)
 ReplacedFile::ReplacedFile(const std::string& path, const char* open_failure) : destination_(final_target(path))
 {
     // An empty path, or one that ends in a folder separator, names no file.
-    if (fs::path(destination_).filename().empty())
+    if (path_from_utf8(destination_).filename().empty())
         throw open_failure;
-    struct stat existing {};
-    const bool exists = stat(destination_.c_str(), &existing) == 0;
+    const file_system::FileState existing = file_system::inspect(destination_);
     // Devices and FIFOs cannot be replaced, only written; a link that still
     // points on after the last hop is left to the system to refuse.
-    if ((exists && !S_ISREG(existing.st_mode)) || is_link(destination_)) {
-        stream_ = std::fopen(destination_.c_str(), "wb");
+    if ((existing.exists && !existing.regular) || is_link(path_from_utf8(destination_))) {
+        stream_ = open_file(destination_, "wb");
         if (!stream_)
             throw open_failure;
         return;
     }
-    int descriptor = -1;
-    {
-        const InterruptsHeld held;
-        descriptor = create_temporary(destination_, temporary_);
-        if (descriptor >= 0)
-            remove_on_interrupt(temporary_);
-    }
-    if (descriptor < 0) {
-        temporary_.clear();
-        // A folder that takes no new files may still hold a writable one.
-        if (exists && access(destination_.c_str(), W_OK) == 0)
-            stream_ = std::fopen(destination_.c_str(), "wb");
-        if (!stream_)
-            throw open_failure;
-        return;
-    }
-    if (exists)
-        fchmod(descriptor, existing.st_mode & 07777);
-    stream_ = fdopen(descriptor, "wb");
+    stream_ = create_temporary(destination_, temporary_);
     if (!stream_) {
-        close(descriptor);
-        discard();
-        throw open_failure;
+        // A folder that takes no new files may still hold a writable one.
+        if (existing.exists && existing.writable)
+            stream_ = open_file(destination_, "wb");
+        if (!stream_)
+            throw open_failure;
+        return;
     }
+    if (existing.exists)
+        file_system::copy_permissions(stream_, existing.permissions);
 }
 
 ReplacedFile::~ReplacedFile()
@@ -157,7 +148,7 @@ void ReplacedFile::finish(const char* write_failure)
     bool failed = std::ferror(stream) != 0;
     failed = std::fclose(stream) != 0 || failed;
     if (!failed && !temporary_.empty())
-        failed = std::rename(temporary_.c_str(), destination_.c_str()) != 0;
+        failed = !file_system::replace(temporary_, destination_);
     if (failed) {
         discard();
         throw write_failure;
@@ -173,7 +164,7 @@ void ReplacedFile::discard()
         stream_ = nullptr;
     }
     if (!temporary_.empty()) {
-        unlink(temporary_.c_str());
+        file_system::remove(temporary_);
         temporary_.clear();
         forget_on_interrupt();
     }
@@ -181,20 +172,13 @@ void ReplacedFile::discard()
 
 FolderLock::FolderLock(const std::string& path)
 {
-    fs::path folder = fs::path(path).parent_path();
-    if (folder.empty())
-        folder = ".";
-    descriptor_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (descriptor_ >= 0 && flock(descriptor_, LOCK_EX) != 0) {
-        close(descriptor_);
-        descriptor_ = -1;
-    }
+    const fs::path folder = path_from_utf8(path).parent_path();
+    lock_ = file_system::lock_folder(folder.empty() ? "." : utf8_from_path(folder));
 }
 
 FolderLock::~FolderLock()
 {
-    if (descriptor_ >= 0)
-        close(descriptor_);
+    file_system::unlock_folder(lock_);
 }
 
 } // namespace meshwright

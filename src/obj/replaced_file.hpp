@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -55,7 +56,7 @@ class FolderLock {
     FolderLock& operator=(const FolderLock&) = delete;
 
   private:
-    int descriptor_ = -1;
+    intptr_t lock_;
 };
 
 } // namespace meshwright

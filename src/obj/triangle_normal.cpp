@@ -1,5 +1,7 @@
 #include "obj/triangle_normal.hpp"
 
+#include "base/portability.hpp"
+
 #include <cmath>
 
 namespace meshwright {
