@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <bit>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <stdexcept>
 
 namespace meshwright {
@@ -133,11 +135,13 @@ void add_surface(LevelPlan& plan, uint32_t model_index, const std::string& textu
 
 void write_file(const std::string& path, const std::vector<uint8_t>& bytes)
 {
-    FILE* file = std::fopen(path.c_str(), "wb");
+    // The name is UTF-8 on every system.
+    std::ofstream file(std::filesystem::path(std::u8string(path.begin(), path.end())), std::ios::binary);
     if (!file)
         throw std::runtime_error("cannot create " + path);
-    size_t written = bytes.empty() ? 0 : std::fwrite(bytes.data(), 1, bytes.size(), file);
-    if (std::fclose(file) != 0 || written != bytes.size())
+    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    file.close();
+    if (!file)
         throw std::runtime_error("cannot write " + path);
 }
 

@@ -1,10 +1,21 @@
 #include "program_runner.hpp"
 
+#if defined(_WIN32)
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#else
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
+#endif
 #include <stdexcept>
 
 #include <gtest/gtest.h>
@@ -14,6 +25,92 @@
 namespace meshwright {
 
 namespace fs = std::filesystem;
+
+#if defined(_WIN32)
+
+namespace {
+
+std::wstring wide(const std::string& utf8)
+{
+    return u8path(utf8).wstring();
+}
+
+// Quotes one argument so that the C runtime's command-line parser gives it
+// back unchanged.
+std::wstring quoted(const std::wstring& argument)
+{
+    std::wstring text = L"\"";
+    size_t backslashes = 0;
+    for (wchar_t c : argument) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        text.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+        backslashes = 0;
+        text += c;
+    }
+    text.append(2 * backslashes, L'\\');
+    return text + L"\"";
+}
+
+HANDLE inheritable_file(const std::string& path)
+{
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    return CreateFileW(wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+std::string without_carriage_returns(std::string text)
+{
+    std::string::size_type at = 0;
+    while ((at = text.find("\r\n", at)) != std::string::npos)
+        text.erase(at, 1);
+    return text;
+}
+
+} // namespace
+
+RunningProgram::RunningProgram(const TempDir& dir, const std::vector<std::string>& argv, const RunLimits&) : dir_(dir)
+{
+    std::wstring command_line;
+    for (const std::string& argument : argv)
+        command_line += (command_line.empty() ? L"" : L" ") + quoted(wide(argument));
+    const HANDLE out = inheritable_file(capture_.path("stdout"));
+    const HANDLE err = inheritable_file(capture_.path("stderr"));
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = out;
+    startup.hStdError = err;
+    PROCESS_INFORMATION process{};
+    const BOOL started = CreateProcessW(wide(MESHWRIGHT_EXE).c_str(), command_line.data(), nullptr, nullptr, TRUE, 0,
+                                        nullptr, dir.root().wstring().c_str(), &startup, &process);
+    CloseHandle(out);
+    CloseHandle(err);
+    if (!started)
+        throw std::runtime_error("cannot start meshwright");
+    CloseHandle(process.hThread);
+    child_ = reinterpret_cast<intptr_t>(process.hProcess);
+}
+
+Outcome RunningProgram::finish()
+{
+    const HANDLE process = reinterpret_cast<HANDLE>(child_);
+    DWORD status = 0;
+    if (WaitForSingleObject(process, INFINITE) != WAIT_OBJECT_0 || !GetExitCodeProcess(process, &status))
+        throw std::runtime_error("cannot wait for meshwright");
+    CloseHandle(process);
+    Outcome outcome;
+    outcome.status = static_cast<int>(status);
+    outcome.out = without_carriage_returns(read_file(capture_.path("stdout")));
+    outcome.err = without_carriage_returns(read_file(capture_.path("stderr")));
+    outcome.files = folder_contents(dir_.root());
+    return outcome;
+}
+
+#else
 
 RunningProgram::RunningProgram(const TempDir& dir, const std::vector<std::string>& argv, const RunLimits& limits)
     : dir_(dir)
@@ -28,9 +125,10 @@ RunningProgram::RunningProgram(const TempDir& dir, const std::vector<std::string
     if (child_ == 0) {
         const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const rlimit address_space{limits.address_space, limits.address_space};
-        const rlimit file_size{limits.file_size, limits.file_size};
-        if (limits.file_size != RLIM_INFINITY)
+        const auto limit_of = [](uint64_t value) { return value == RunLimits::unlimited ? RLIM_INFINITY : value; };
+        const rlimit address_space{limit_of(limits.address_space), limit_of(limits.address_space)};
+        const rlimit file_size{limit_of(limits.file_size), limit_of(limits.file_size)};
+        if (limits.file_size != RunLimits::unlimited)
             std::signal(SIGXFSZ, SIG_IGN);
         umask(022);
         if (out < 0 || err < 0 || setrlimit(RLIMIT_AS, &address_space) != 0 ||
@@ -49,7 +147,7 @@ RunningProgram::RunningProgram(const TempDir& dir, const std::vector<std::string
 Outcome RunningProgram::finish()
 {
     int wait_status = 0;
-    if (waitpid(child_, &wait_status, 0) != child_)
+    if (waitpid(static_cast<pid_t>(child_), &wait_status, 0) != child_)
         throw std::runtime_error("cannot wait for meshwright");
     Outcome outcome;
     outcome.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
@@ -58,6 +156,8 @@ Outcome RunningProgram::finish()
     outcome.files = folder_contents(dir_.root());
     return outcome;
 }
+
+#endif
 
 Outcome run_in(const TempDir& dir, const std::vector<std::string>& argv, const RunLimits& limits)
 {
@@ -78,11 +178,11 @@ std::map<std::string, std::string> folder_contents(const fs::path& folder)
 {
     std::map<std::string, std::string> files;
     for (const auto& entry : fs::directory_iterator(folder)) {
-        const std::string name = entry.path().filename().string();
+        const std::string name = u8name(entry.path().filename());
         if (entry.is_symlink())
-            files[name] = "<link to " + fs::read_symlink(entry.path()).string() + ">";
+            files[name] = "<link to " + u8name(fs::read_symlink(entry.path())) + ">";
         else if (entry.is_regular_file())
-            files[name] = read_file(entry.path().string());
+            files[name] = read_file(u8name(entry.path()));
         else if (entry.is_directory())
             files[name] = "<directory>";
         else

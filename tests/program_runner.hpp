@@ -1,8 +1,6 @@
 #pragma once
 
-#include <sys/resource.h>
-#include <sys/types.h>
-
+#include <cstdint>
 #include <map>
 #include <ostream>
 #include <string>
@@ -13,7 +11,9 @@
 namespace meshwright {
 
 // Runs the built meshwright executable as its own process and collects what
-// it printed, its status and every file it left in its folder.
+// it printed, its status and every file it left in its folder. Console text
+// is compared with "\n" line ends: on Windows, where the console's text mode
+// writes "\r\n", these are turned back.
 
 struct Outcome {
     std::string out;
@@ -27,14 +27,17 @@ struct Outcome {
 // Prints an outcome readably when a comparison fails.
 void PrintTo(const Outcome& outcome, std::ostream* out);
 
+// Limits for a run on Linux; Windows has none of them, and its tests that
+// need them are skipped.
 struct RunLimits {
-    rlim_t address_space = RLIM_INFINITY;
+    static constexpr uint64_t unlimited = ~uint64_t{0};
+    uint64_t address_space = unlimited;
     // A small limit stands in for a full disk: SIGXFSZ is ignored, so the
     // write that crosses it fails instead of ending the program.
-    rlim_t file_size = RLIM_INFINITY;
+    uint64_t file_size = unlimited;
     // When the tests run as root: the user to run as instead, so that folder
     // permissions apply (0 keeps root).
-    uid_t user = 0;
+    unsigned user = 0;
 };
 
 // A started run; finish() waits for it and collects the outcome.
@@ -44,13 +47,14 @@ class RunningProgram {
     RunningProgram(const RunningProgram&) = delete;
     RunningProgram& operator=(const RunningProgram&) = delete;
 
-    pid_t pid() const { return child_; }
+    // The process id, for signals (Linux).
+    intptr_t pid() const { return child_; }
     Outcome finish();
 
   private:
     const TempDir& dir_;
     TempDir capture_;
-    pid_t child_ = -1;
+    intptr_t child_ = -1; // the process id on Linux, its handle on Windows
 };
 
 // Runs meshwright in `dir` with `argv` exactly as given (element 0 included;
