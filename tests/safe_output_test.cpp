@@ -63,6 +63,16 @@ Converted converted(const std::string& level)
     return {outcome.files.at("out.obj"), outcome.files.at("out.mtl"), outcome.out};
 }
 
+// One triangle with the texture `texture`.
+std::string one_triangle_level(const std::string& texture)
+{
+    LevelPlan plan;
+    plan.models = {"m"};
+    plan.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 1}};
+    add_surface(plan, 0, texture, {{0, 1, 2}});
+    return text_of(build_level(plan));
+}
+
 // 200 surfaces, each with its own 31-byte texture name and no triangles:
 // an OBJ of about 11 kB and a material file of about 17 kB.
 [[maybe_unused]] std::string many_textures_level()
@@ -214,11 +224,7 @@ std::string many_materials_level()
 TEST(SafeOutput, ConcurrentRunsLeaveOneWholePair)
 {
     const std::string big = many_materials_level();
-    LevelPlan small_plan;
-    small_plan.models = {"m"};
-    small_plan.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 1}};
-    add_surface(small_plan, 0, "small", {{0, 1, 2}});
-    const std::string small = text_of(build_level(small_plan));
+    const std::string small = one_triangle_level("small");
     const Converted big_pair = converted(big);
     const Converted small_pair = converted(small);
     for (int round = 0; round < 3; ++round) {
@@ -252,11 +258,7 @@ TEST(SafeOutput, LinkedDestinationsStayLinksAndFilesKeepTheirMode)
 #if defined(_WIN32)
     GTEST_SKIP() << "symbolic links and POSIX permissions are not Windows files";
 #else
-    LevelPlan plan;
-    plan.models = {"m"};
-    plan.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 1}};
-    add_surface(plan, 0, "wall", {{0, 1, 2}});
-    const std::string level = text_of(build_level(plan));
+    const std::string level = one_triangle_level("wall");
     const Converted fresh = converted(level);
 
     TempDir dir;
@@ -381,11 +383,7 @@ TEST(SafeOutput, SpecialFilesAreWrittenInPlace)
 #if defined(_WIN32)
     GTEST_SKIP() << "Windows has no FIFOs or devices to make in a folder";
 #else
-    LevelPlan plan;
-    plan.models = {"m"};
-    plan.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 1}};
-    add_surface(plan, 0, "wall", {{0, 1, 2}});
-    const std::string level = text_of(build_level(plan));
+    const std::string level = one_triangle_level("wall");
     const Converted fresh = converted(level);
 
     TempDir dir;
@@ -408,11 +406,7 @@ TEST(SafeOutput, FolderThatTakesNoNewFilesIsWrittenInPlace)
 #if defined(_WIN32)
     GTEST_SKIP() << "Windows has no POSIX folder permissions";
 #else
-    LevelPlan plan;
-    plan.models = {"m"};
-    plan.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 1}};
-    add_surface(plan, 0, "wall", {{0, 1, 2}});
-    const std::string level = text_of(build_level(plan));
+    const std::string level = one_triangle_level("wall");
     const Converted fresh = converted(level);
 
     TempDir dir;

@@ -1,13 +1,7 @@
 #include "app/run.hpp"
 
 #if defined(_WIN32)
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "base/windows.hpp"
 
 #include <string>
 #include <vector>

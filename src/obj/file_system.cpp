@@ -3,17 +3,11 @@
 #include "base/file_names.hpp"
 
 #if defined(_WIN32)
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
+#include "base/windows.hpp"
 #include <fcntl.h>
 #include <io.h>
 #include <process.h>
 #include <sys/stat.h>
-#include <windows.h>
 
 #include <functional>
 #else

@@ -6,13 +6,7 @@
 #include <mutex>
 
 #if defined(_WIN32)
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "base/windows.hpp"
 
 #include "base/file_names.hpp"
 #else
