@@ -8,17 +8,12 @@
 
 namespace meshwright {
 
-namespace {
-
-// Below this, a range holds too few huge pages to be worth the call.
-constexpr size_t min_advised_bytes = size_t{4} << 20;
-constexpr uintptr_t page_bytes = 4096;
-
-} // namespace
-
 void prefer_huge_pages(const void* start, size_t bytes)
 {
 #if defined(MADV_HUGEPAGE)
+    // Below this, a range holds too few huge pages to be worth the call.
+    constexpr size_t min_advised_bytes = size_t{4} << 20;
+    constexpr uintptr_t page_bytes = 4096;
     if (bytes < min_advised_bytes)
         return;
     // madvise takes whole pages: the ones that lie entirely in the range.
