@@ -25,23 +25,32 @@ std::string printed(const char* format, double a, double b = 0, double c = 0)
 template <class Write> std::string in_exact_room(size_t line_max, Write write)
 {
     const std::unique_ptr<char[]> room(new char[line_room(line_max)]);
-    const char* end = write(room.get());
     const char* begin = room.get();
-    EXPECT_LE(static_cast<size_t>(end - room.get()), line_max);
+    const char* end = write(room.get());
+    EXPECT_LE(static_cast<size_t>(end - begin), line_max);
     return std::string(begin, end);
+}
+
+// The longest line of a kind, which must be exactly as long as its named
+// maximum: a bound that is reached, not only respected.
+std::string longest(const std::string& text, size_t line_max)
+{
+    EXPECT_EQ(text.size(), line_max) << text;
+    return text;
 }
 
 TEST(ObjLines, LongestLinesFitTheirRoom)
 {
     const Vec3 far{-largest, -largest, -largest};
     EXPECT_EQ(in_exact_room(position_line_max, [&](char* out) { return ObjLines::position(out, far); }),
-              printed("v %f %f %f\n", -largest, -largest, -largest));
+              longest(printed("v %f %f %f\n", -largest, -largest, -largest), position_line_max));
     EXPECT_EQ(in_exact_room(tex_coord_line_max,
                             [&](char* out) {
                                 return ObjLines::tex_coord(out, {-largest, largest});
                             }),
-              printed("vt %f %f\n", -largest, -largest));
-    // A degenerate triangle gives NaN; the longest normals are those.
+              longest(printed("vt %f %f\n", -largest, -largest), tex_coord_line_max));
+    // A normal is a unit vector or NaN, far shorter than its bound (three of
+    // the longest floats); a degenerate triangle gives the NaN one.
     EXPECT_EQ(
         in_exact_room(normal_line_max, [&](char* out) { return ObjLines::normal(out, far, far, far); }).substr(0, 3),
         "vn ");
@@ -53,22 +62,10 @@ TEST(ObjLines, LongestLinesFitTheirRoom)
     const uint16_t corners[3] = {65535, 65534, 65533};
     const NormalNumberText normal(std::numeric_limits<uint32_t>::max());
     EXPECT_EQ(in_exact_room(face_line_max, [&](char* out) { return lines.face(out, corners, normal); }),
-              "f 65534/65534/4294967295 65535/65535/4294967295 65536/65536/4294967295\n");
+              longest("f 65534/65534/4294967295 65535/65535/4294967295 65536/65536/4294967295\n", face_line_max));
     const std::string name(32, 'n');
     EXPECT_EQ(in_exact_room(group_lines_max, [&](char* out) { return ObjLines::group(out, 4294967295u, name); }),
-              "\ng surface4294967295\nusemtl " + name + "\n");
-}
-
-TEST(ObjLines, LongestLinesAreAsLongAsTheirKindAllows)
-{
-    // The named maxima are reached, not only bounds: a formatter that wrote
-    // more would have to pass them.
-    EXPECT_EQ(printed("v %f %f %f\n", -largest, -largest, -largest).size(), position_line_max);
-    EXPECT_EQ(printed("vt %f %f\n", -largest, -largest).size(), tex_coord_line_max);
-    EXPECT_EQ(printed("vn %f %f %f\n", -largest, -largest, -largest).size(), normal_line_max);
-    EXPECT_EQ(std::string("f 65534/65534/4294967295 65535/65535/4294967295 65536/65536/4294967295\n").size(),
-              face_line_max);
-    EXPECT_EQ(("\ng surface4294967295\nusemtl " + std::string(32, 'n') + "\n").size(), group_lines_max);
+              longest("\ng surface4294967295\nusemtl " + name + "\n", group_lines_max));
 }
 
 TEST(ObjLines, NormalNumberCountsUpAsPrintfWritesIt)
