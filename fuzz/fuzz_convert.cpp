@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "app/run.hpp"
@@ -13,6 +14,12 @@ namespace {
 
 std::string folder;
 
+void remove_folder()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
@@ -21,6 +28,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     if (!mkdtemp(pattern) || !std::freopen("/dev/null", "w", stdout))
         return 1;
     folder = pattern;
+    // libFuzzer ends the process with exit(), which runs this.
+    std::atexit(remove_folder);
     return 0;
 }
 

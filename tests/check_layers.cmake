@@ -1,8 +1,9 @@
 # The source folders are layers that only point down: app (the driver) may
 # use obj (the writers), obj may use bsp (the level model and reader), and
-# all of them base (the message texts). Fails on any include that points up.
+# all of them io (safe output) and base (messages, file names, portability).
+# Fails on any include that points up.
 #   cmake -DSOURCE_DIR=src -P check_layers.cmake
-set(layers base bsp obj app)
+set(layers base io bsp obj app)
 set(violations "")
 foreach(layer IN LISTS layers)
   list(FIND layers ${layer} level)

@@ -19,7 +19,7 @@
 
 #include "bsp/bsp_reader.hpp"
 #include "level_builder.hpp"
-#include "obj/obj_writer.hpp"
+#include "app/outputs.hpp"
 #include "temp_dir.hpp"
 
 namespace meshwright {
@@ -82,7 +82,7 @@ BspData convert_in(const TempDir& dir, const std::vector<uint8_t>& bytes, const 
     std::fclose(file);
     const fs::path previous = fs::current_path();
     fs::current_path(dir.root());
-    write_obj(level, output);
+    write_outputs(level, u8path(output));
     fs::current_path(previous);
     return level;
 }

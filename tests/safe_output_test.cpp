@@ -145,10 +145,7 @@ TEST(SafeOutput, FullDiskKeepsThePreviousFiles)
         {"only the material file does not fit",
          {"in.bsp", "out.obj"},
          13000,
-         {fresh.closing_line + exception_line(messages::unwritable_material),
-          "",
-          1,
-          {{"in.bsp", level}, {"out.obj", fresh.obj}, {"out.mtl", "previous mtl\n"}}}},
+         {fresh.closing_line + exception_line(messages::unwritable_material), "", 1, previous}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -9,4 +9,15 @@ namespace meshwright {
 // fails or the output is a pipe.
 void console_line(std::string_view text);
 
+// Whether any console text failed to reach standard output.
+bool console_failed();
+
+// Writes one line to standard error, for when standard output fails.
+void console_error(std::string_view text);
+
+// Makes sure the standard streams' descriptors are taken, so that no output
+// file opened later lands on one of them and receives console text. One
+// that was closed stays unusable: writing to it fails.
+void claim_standard_streams();
+
 } // namespace meshwright

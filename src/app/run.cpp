@@ -1,18 +1,18 @@
 #include "app/run.hpp"
 
 #include <cstdio>
+#include <exception>
+#include <filesystem>
 #include <memory>
 #include <new>
 #include <string_view>
 
 #include "app/console.hpp"
+#include "app/outputs.hpp"
 #include "app/verbose.hpp"
 #include "base/file_names.hpp"
 #include "base/messages.hpp"
 #include "bsp/bsp_reader.hpp"
-#include "obj/mtl_writer.hpp"
-#include "obj/obj_writer.hpp"
-#include "obj/replaced_file.hpp"
 
 namespace meshwright {
 
@@ -23,8 +23,8 @@ constexpr int version_minor = 1;
 
 struct Arguments {
     bool has_input = false;
-    std::string input_path;
-    std::string output_path = "default.obj";
+    std::filesystem::path input_path;
+    std::filesystem::path output_path = "default.obj";
 };
 
 // "-v" counts anywhere; the first other argument is the input and each later
@@ -37,10 +37,10 @@ Arguments scan_arguments(int argc, char** argv)
         if (argument == "-v") {
             verbose = true;
         } else if (!arguments.has_input) {
-            arguments.input_path = argument;
+            arguments.input_path = path_from_utf8(std::string(argument));
             arguments.has_input = true;
         } else {
-            arguments.output_path = argument;
+            arguments.output_path = path_from_utf8(std::string(argument));
         }
     }
     return arguments;
@@ -63,14 +63,11 @@ int convert(const Arguments& arguments)
         report(messages::unopenable_input);
         return 1;
     }
-    BspData level = load_bsp(input.get(), verbose, console_line);
+    const BspData level = load_bsp(input.get(), verbose, console_line);
     // The input is closed before any output is opened, so an output path
     // equal to the input path safely replaces the level.
     input.reset();
-    if (same_file(material_file_name(arguments.output_path), arguments.input_path))
-        throw messages::material_replaces_input;
-    // Nothing needs the level after the writer, so it takes it over whole.
-    write_obj(std::move(level), arguments.output_path);
+    write_outputs(level, arguments.output_path, arguments.input_path);
     return 0;
 }
 
@@ -86,7 +83,9 @@ void print_usage(const std::string& program_name)
     console_line("");
 }
 
-int run(int argc, char** argv)
+namespace {
+
+int run_guarded(int argc, char** argv)
 {
     try {
         if (argc < 2) {
@@ -103,8 +102,26 @@ int run(int argc, char** argv)
         report(std::string(messages::exception_prefix) + message);
     } catch (const std::bad_alloc&) {
         report(std::string(messages::exception_prefix) + messages::out_of_memory);
+    } catch (...) {
+        // Whatever else fails (the standard library's file functions, for
+        // one) ends the run like any other failure, never by terminating.
+        report(std::string(messages::exception_prefix) + messages::unexpected_failure);
     }
     return 1;
+}
+
+} // namespace
+
+int run(int argc, char** argv)
+{
+    claim_standard_streams();
+    const int status = run_guarded(argc, argv);
+    // A report or message that did not reach its reader is a failed run.
+    if (console_failed()) {
+        console_error(messages::console_unwritable);
+        return 1;
+    }
+    return status;
 }
 
 } // namespace meshwright

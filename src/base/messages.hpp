@@ -28,5 +28,10 @@ inline constexpr const char* material_replaces_input = "Input file would be over
 
 // Anywhere.
 inline constexpr const char* out_of_memory = "Out of memory";
+inline constexpr const char* unexpected_failure = "Unexpected failure";
+
+// The one message that goes to standard error, when standard output cannot
+// carry any.
+inline constexpr const char* console_unwritable = "Unable to write to the console";
 
 } // namespace meshwright::messages

@@ -1,5 +1,6 @@
 #include "obj/obj_chunks.hpp"
 
+#include <algorithm>
 #include <cassert>
 #include <string_view>
 #include <unordered_set>
@@ -11,64 +12,27 @@ ObjChunks::ObjChunks(const BspData& level, size_t buffer_bytes)
 {
     assert(lines_per_buffer(buffer_bytes, std::max({position_line_max, tex_coord_line_max, normal_line_max,
                                                     face_line_max, group_lines_max})) > 0);
-    plan_lines(Kind::positions, level.vertices.size(), position_line_max);
+    pack(Kind::positions, position_line_max, 1, [&](size_t) { return level.vertices.size(); });
     chunks_.push_back({Kind::blank_line});
-    plan_lines(Kind::tex_coords, level.tex_coords.size(), tex_coord_line_max);
+    pack(Kind::tex_coords, tex_coord_line_max, 1, [&](size_t) { return level.tex_coords.size(); });
     chunks_.push_back({Kind::blank_line});
-    plan_normals(buffer_bytes);
+    pack(Kind::normals, normal_line_max, level.surfaces.size(),
+         [&](size_t s) { return uint64_t{level.surfaces[s].triangle_count}; });
     chunks_.push_back({Kind::blank_line});
-    plan_faces(buffer_bytes);
+    plan_faces();
+    collect_texture_names();
 }
 
-void ObjChunks::plan_lines(Kind kind, uint64_t total, size_t line_max)
+void ObjChunks::pack(Kind kind, size_t line_max, size_t groups, const std::function<uint64_t(size_t)>& items_in)
 {
     const uint64_t per_chunk = lines_per_buffer(buffer_bytes_, line_max);
-    for (uint64_t first = 0; first < total; first += per_chunk)
-        chunks_.push_back({kind, 0, first, std::min(per_chunk, total - first)});
-}
-
-void ObjChunks::plan_normals(size_t buffer_bytes)
-{
-    const uint64_t per_chunk = lines_per_buffer(buffer_bytes, normal_line_max);
-    Chunk chunk{Kind::normals};
-    for (size_t s = 0; s < level_.surfaces.size(); ++s) {
-        const uint64_t triangles = level_.surfaces[s].triangle_count;
-        for (uint64_t t = 0; t < triangles;) {
-            if (chunk.count == 0)
-                chunk = {Kind::normals, static_cast<uint32_t>(s), t, 0};
-            const uint64_t taken = std::min(per_chunk - chunk.count, triangles - t);
-            chunk.count += taken;
-            t += taken;
-            if (chunk.count == per_chunk) {
-                chunks_.push_back(chunk);
-                chunk.count = 0;
-            }
-        }
-    }
-    if (chunk.count > 0)
-        chunks_.push_back(chunk);
-}
-
-void ObjChunks::plan_faces(size_t buffer_bytes)
-{
-    const uint64_t per_chunk = lines_per_buffer(buffer_bytes, std::max(face_line_max, group_lines_max));
-    Chunk chunk{Kind::faces};
-    // Normal numbers run on across surfaces, one per triangle, as 32-bit values.
-    uint32_t normal_number = 1;
-    // Levels name a few hundred textures over up to millions of surfaces: a
-    // name seen before, as stored, needs no look-up in the sorted set.
-    std::unordered_set<std::string_view> seen;
-    for (size_t s = 0; s < level_.surfaces.size(); ++s) {
-        const BspSurface& surface = level_.surfaces[s];
-        if (seen.insert(surface.texture_name.text()).second)
-            texture_names_.emplace(surface.texture_name.line_safe().text());
-        const uint64_t items = 1 + uint64_t{surface.triangle_count};
+    Chunk chunk{kind};
+    for (size_t group = 0; group < groups; ++group) {
+        const uint64_t items = items_in(group);
         for (uint64_t item = 0; item < items;) {
             if (chunk.count == 0)
-                chunk = {Kind::faces, static_cast<uint32_t>(s), item, 0, normal_number};
+                chunk = {kind, static_cast<uint32_t>(group), item, 0};
             const uint64_t taken = std::min(per_chunk - chunk.count, items - item);
-            // Every item but a group's first line is a triangle.
-            normal_number += static_cast<uint32_t>(taken - (item == 0 ? 1 : 0));
             chunk.count += taken;
             item += taken;
             if (chunk.count == per_chunk) {
@@ -79,6 +43,34 @@ void ObjChunks::plan_faces(size_t buffer_bytes)
     }
     if (chunk.count > 0)
         chunks_.push_back(chunk);
+}
+
+void ObjChunks::plan_faces()
+{
+    const size_t first_chunk = chunks_.size();
+    pack(Kind::faces, std::max(face_line_max, group_lines_max), level_.surfaces.size(),
+         [&](size_t s) { return 1 + uint64_t{level_.surfaces[s].triangle_count}; });
+    // Normal numbers run on across surfaces, one per triangle, as 32-bit
+    // values; a chunk's first item is a group's first line or a triangle.
+    uint64_t triangles_before = 0;
+    size_t surface = 0;
+    for (size_t i = first_chunk; i < chunks_.size(); ++i) {
+        Chunk& chunk = chunks_[i];
+        for (; surface < chunk.surface; ++surface)
+            triangles_before += level_.surfaces[surface].triangle_count;
+        chunk.normal_number = static_cast<uint32_t>(1 + triangles_before + (chunk.first > 0 ? chunk.first - 1 : 0));
+    }
+}
+
+void ObjChunks::collect_texture_names()
+{
+    // Levels name a few hundred textures over up to millions of surfaces: a
+    // name seen before, as stored, needs no look-up in the sorted set.
+    std::unordered_set<std::string_view> seen;
+    for (const BspSurface& surface : level_.surfaces) {
+        if (seen.insert(surface.texture_name.text()).second)
+            texture_names_.emplace(surface.texture_name.line_safe().text());
+    }
 }
 
 size_t ObjChunks::format(size_t index, char* out) const

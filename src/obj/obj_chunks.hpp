@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "bsp/bsp_data.hpp"
@@ -47,9 +48,12 @@ class ObjChunks {
         uint32_t normal_number = 0; // faces: the first triangle's normal number
     };
 
-    void plan_lines(Kind kind, uint64_t total, size_t line_max);
-    void plan_normals(size_t buffer_bytes);
-    void plan_faces(size_t buffer_bytes);
+    // Cuts items in groups (lines of one list, or a surface's triangles or
+    // face items) into chunks of as many whole lines of `line_max` as a
+    // buffer holds; chunk i's group and first item say where it starts.
+    void pack(Kind kind, size_t line_max, size_t groups, const std::function<uint64_t(size_t group)>& items_in);
+    void plan_faces();
+    void collect_texture_names();
 
     char* format_normals(const Chunk& chunk, char* out) const;
     char* format_faces(const Chunk& chunk, char* out) const;

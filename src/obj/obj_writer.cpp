@@ -4,11 +4,8 @@
 #include <thread>
 
 #include "base/messages.hpp"
-#include "obj/mtl_writer.hpp"
 #include "obj/obj_chunks.hpp"
 #include "obj/ordered_writer.hpp"
-#include "obj/output_file.hpp"
-#include "obj/replaced_file.hpp"
 
 namespace meshwright {
 
@@ -22,18 +19,6 @@ constexpr uint64_t small_level_lines = 16384;
 constexpr size_t buffer_budget_bytes = size_t{8} << 20;
 constexpr size_t min_buffer_bytes = size_t{256} << 10;
 constexpr size_t max_buffer_bytes = size_t{2} << 20;
-
-// Every corner must name a stored vertex; checked before any file is touched
-// so that a bad level leaves nothing behind.
-void check_vertex_indices(const BspData& level)
-{
-    for (const BspSurface& surface : level.surfaces) {
-        for (uint16_t index : level.triangle_indices_of(surface)) {
-            if (index >= level.vertices.size())
-                throw messages::vertex_index_out_of_range;
-        }
-    }
-}
 
 uint64_t line_count(const BspData& level)
 {
@@ -59,31 +44,30 @@ size_t buffer_bytes_for(unsigned workers)
 
 } // namespace
 
-void write_obj(BspData level, const std::string& output_path, unsigned threads)
+void check_vertex_indices(const BspData& level)
 {
-    const std::string material_path = material_file_name(output_path);
-    if (same_file(material_path, output_path))
-        throw messages::material_replaces_output;
-    check_vertex_indices(level);
+    for (const BspSurface& surface : level.surfaces) {
+        for (uint16_t index : level.triangle_indices_of(surface)) {
+            if (index >= level.vertices.size())
+                throw messages::vertex_index_out_of_range;
+        }
+    }
+}
 
+TextureNames write_obj(const BspData& level, OutputFile& file, std::string_view material_file, unsigned threads)
+{
     const unsigned workers = worker_count(level, threads);
     const size_t buffer_bytes = buffer_bytes_for(workers);
     const ObjChunks chunks(level, buffer_bytes);
-    OutputFile file(output_path, messages::unopenable_obj, messages::unwritable_obj);
     file.write("# This is a converted version of a Dravic .BSP file!\n\nmtllib ");
-    // Readers look for the material file in the OBJ's own folder.
-    file.write(final_component(material_path));
+    file.write(material_file);
     file.write("\n\n");
     write_in_order(
         chunks.count(), buffer_bytes, workers, [&](size_t index, char* out) { return chunks.format(index, out); },
         [&](const char* data, size_t size) {
             file.write({data, size});
         });
-    // Runs writing the same output put their files in place one pair at a
-    // time, so an OBJ never ends up beside another run's material file.
-    const FolderLock lock(output_path);
-    file.close();
-    write_mtl(material_path, chunks.texture_names());
+    return chunks.texture_names();
 }
 
 } // namespace meshwright

@@ -1,17 +1,24 @@
 #pragma once
 
-#include <string>
+#include <string_view>
 
 #include "bsp/bsp_data.hpp"
+#include "io/output_file.hpp"
+#include "obj/mtl_writer.hpp"
 
 namespace meshwright {
 
-// Writes the level's geometry to `output_path` as a Wavefront OBJ file and
-// its materials to the companion material file. Throws a message text when
-// the level cannot be written as it stands or a file cannot be written.
+// Throws a message text when a triangle names a vertex the level lacks, so
+// that a level that cannot be written is refused before any file is made.
+void check_vertex_indices(const BspData& level);
+
+// Writes the level's geometry into `file` as a Wavefront OBJ file whose
+// "mtllib" line names `material_file`, and returns the materials it uses.
+// The level has passed check_vertex_indices(). Throws the file's write
+// failure.
 //
 // The lines are formatted on `threads` threads (0: as many as the processor
 // runs at once, one for small levels); the bytes are the same for any count.
-void write_obj(BspData level, const std::string& output_path, unsigned threads = 0);
+TextureNames write_obj(const BspData& level, OutputFile& file, std::string_view material_file, unsigned threads = 0);
 
 } // namespace meshwright

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "obj/interrupt_cleanup.hpp"
+#include "io/interrupts.hpp"
 
 namespace meshwright {
 

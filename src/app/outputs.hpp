@@ -1,0 +1,21 @@
+#pragma once
+
+#include <filesystem>
+
+#include "bsp/bsp_data.hpp"
+
+namespace meshwright {
+
+// Writes the level to `output` as an OBJ file with its material file beside
+// it, both or neither: each is written completely into a temporary file
+// first, and the two are put in place together. A destination that is no
+// regular file (a device, a FIFO) gets no material file beside it, unless
+// one stands ready there as a device or FIFO too. `level_file`, when given,
+// is never overwritten by the material file nor written over in place.
+//
+// Throws a message text when the level cannot be written as it stands or an
+// output cannot be written. `threads` as for write_obj().
+void write_outputs(const BspData& level, const std::filesystem::path& output,
+                   const std::filesystem::path& level_file = {}, unsigned threads = 0);
+
+} // namespace meshwright

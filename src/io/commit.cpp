@@ -1,0 +1,55 @@
+#include "io/commit.hpp"
+
+#include <vector>
+
+#include "io/interrupts.hpp"
+
+namespace meshwright {
+
+namespace {
+
+class FolderLock {
+  public:
+    explicit FolderLock(const std::filesystem::path& folder) : lock_(file_system::lock_folder(folder)) {}
+    ~FolderLock() { file_system::unlock_folder(lock_); }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+  private:
+    intptr_t lock_;
+};
+
+class HeldFiles {
+  public:
+    void hold(const OutputFile& file) { held_.push_back(file_system::hold(file.folder(), file.name())); }
+    ~HeldFiles()
+    {
+        for (intptr_t held : held_)
+            file_system::release(held);
+    }
+
+  private:
+    std::vector<intptr_t> held_;
+};
+
+} // namespace
+
+void commit_outputs(std::initializer_list<OutputFile*> files)
+{
+    std::vector<OutputFile*> renamed;
+    for (OutputFile* file : files) {
+        if (file && file->waits_for_rename())
+            renamed.push_back(file);
+    }
+    if (renamed.empty())
+        return;
+    const FolderLock lock(renamed.front()->destination().parent_path());
+    HeldFiles replaced;
+    for (const OutputFile* file : renamed)
+        replaced.hold(*file);
+    const InterruptsDeferred deferred;
+    for (OutputFile* file : renamed)
+        file->put_in_place();
+}
+
+} // namespace meshwright

@@ -1,0 +1,175 @@
+#include "io/interrupts.hpp"
+
+#include <atomic>
+#include <mutex>
+
+#if defined(_WIN32)
+#include "base/windows.hpp"
+
+#include <string>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
+#endif
+
+namespace meshwright {
+
+namespace {
+
+std::once_flag handlers_installed;
+
+#if defined(_WIN32)
+
+// Ctrl-C, Ctrl-Break and a closed console arrive on a thread of their own,
+// which waits for this lock while the files are registered or renamed.
+std::recursive_mutex pending_mutex;
+std::wstring pending[max_pending_files];
+
+// Returning FALSE lets the default handler end the program after.
+BOOL WINAPI remove_pending_and_stop(DWORD)
+{
+    const std::lock_guard lock(pending_mutex);
+    for (const std::wstring& path : pending) {
+        if (!path.empty())
+            DeleteFileW(path.c_str());
+    }
+    return FALSE;
+}
+
+void install_handlers()
+{
+    SetConsoleCtrlHandler(remove_pending_and_stop, TRUE);
+}
+
+#else
+
+// Temporary file names are short; a pending file is its folder's descriptor
+// and its name, which the handler removes with one unlinkat, safe where it
+// runs. The name is complete before the descriptor is published.
+constexpr size_t max_name_bytes = 64;
+struct Pending {
+    std::atomic<int> folder{-1};
+    char name[max_name_bytes] = {};
+};
+Pending pending[max_pending_files];
+static_assert(std::atomic<int>::is_always_lock_free, "the interrupt handler reads it");
+
+// Signals that end the program by default and that a user or the system
+// sends to stop it; SIGXFSZ is a file-size limit hit while writing.
+constexpr int stopping_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGXFSZ};
+
+extern "C" void remove_pending_and_stop(int signal_number)
+{
+    for (Pending& file : pending) {
+        const int folder = file.folder.load();
+        if (folder >= 0)
+            unlinkat(folder, file.name, 0);
+    }
+    // SA_RESETHAND restored the default action, and the signal stays blocked
+    // until this handler returns, so it ends the program right after.
+    raise(signal_number);
+}
+
+void install_handlers()
+{
+    for (int signal_number : stopping_signals) {
+        struct sigaction current {};
+        // A signal the caller chose to ignore (nohup, a test) stays ignored.
+        if (sigaction(signal_number, nullptr, &current) != 0 || current.sa_handler == SIG_IGN)
+            continue;
+        struct sigaction action {};
+        action.sa_handler = remove_pending_and_stop;
+        action.sa_flags = SA_RESETHAND;
+        sigemptyset(&action.sa_mask);
+        sigaction(signal_number, &action, nullptr);
+    }
+}
+
+#endif
+
+} // namespace
+
+#if defined(_WIN32)
+
+InterruptsHeld::InterruptsHeld() = default;
+InterruptsHeld::~InterruptsHeld() = default;
+
+InterruptsDeferred::InterruptsDeferred()
+{
+    pending_mutex.lock();
+}
+
+InterruptsDeferred::~InterruptsDeferred()
+{
+    pending_mutex.unlock();
+}
+
+int remove_on_interrupt(const file_system::Folder& folder, const std::filesystem::path& name)
+{
+    std::call_once(handlers_installed, install_handlers);
+    std::wstring path = folder.path_of(name).wstring();
+    const std::lock_guard lock(pending_mutex);
+    for (int slot = 0; slot < max_pending_files; ++slot) {
+        if (pending[slot].empty()) {
+            pending[slot] = std::move(path);
+            return slot;
+        }
+    }
+    return -1;
+}
+
+void forget_on_interrupt(int slot)
+{
+    const std::lock_guard lock(pending_mutex);
+    if (slot >= 0)
+        pending[slot].clear();
+}
+
+#else
+
+InterruptsHeld::InterruptsHeld()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signal_number : stopping_signals)
+        sigaddset(&set, signal_number);
+    pthread_sigmask(SIG_BLOCK, &set, &previous_mask_);
+}
+
+InterruptsHeld::~InterruptsHeld()
+{
+    pthread_sigmask(SIG_SETMASK, &previous_mask_, nullptr);
+}
+
+InterruptsDeferred::InterruptsDeferred() = default;
+InterruptsDeferred::~InterruptsDeferred() = default;
+
+int remove_on_interrupt(const file_system::Folder& folder, const std::filesystem::path& name)
+{
+    std::call_once(handlers_installed, install_handlers);
+    const std::string& text = name.native();
+    if (text.size() >= max_name_bytes)
+        return -1;
+    const InterruptsHeld held;
+    for (int slot = 0; slot < max_pending_files; ++slot) {
+        if (pending[slot].folder.load() < 0) {
+            std::memcpy(pending[slot].name, text.c_str(), text.size() + 1);
+            pending[slot].folder.store(static_cast<int>(folder.handle()));
+            return slot;
+        }
+    }
+    return -1;
+}
+
+void forget_on_interrupt(int slot)
+{
+    if (slot >= 0)
+        pending[slot].folder.store(-1);
+}
+
+#endif
+
+} // namespace meshwright

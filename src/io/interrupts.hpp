@@ -1,0 +1,61 @@
+#pragma once
+
+#include <filesystem>
+
+#if !defined(_WIN32)
+#include <signal.h>
+#endif
+
+#include "io/file_system.hpp"
+
+namespace meshwright {
+
+// Removes the temporary files being written when the user interrupts the
+// program (Ctrl-C, kill, a closed terminal or console, a file-size limit),
+// then lets the interrupt end the program as it would have: the caller sees
+// the usual status.
+//
+// A few files may be pending at once. Each is named by its folder, which must
+// stay open while it is registered, and its name there.
+inline constexpr int max_pending_files = 4;
+
+// Registers a file; returns its slot, or -1 when all are taken.
+int remove_on_interrupt(const file_system::Folder& folder, const std::filesystem::path& name);
+
+// The file in `slot` is gone or renamed; interrupts no longer touch it.
+void forget_on_interrupt(int slot);
+
+// Holds back the interrupts in this thread while it lives, so that a
+// temporary file is created and registered as one step, and so that helper
+// threads leave interrupts to the thread that owns the files. (On Windows,
+// interrupts arrive on a thread of their own and this does nothing.)
+class InterruptsHeld {
+  public:
+    InterruptsHeld();
+    ~InterruptsHeld();
+    InterruptsHeld(const InterruptsHeld&) = delete;
+    InterruptsHeld& operator=(const InterruptsHeld&) = delete;
+
+  private:
+#if !defined(_WIN32)
+    sigset_t previous_mask_;
+#endif
+};
+
+// Holds back the interrupts of the whole program while it lives: one that
+// comes meanwhile ends the program as soon as this ends. Every other thread
+// must hold them back already.
+class InterruptsDeferred {
+  public:
+    InterruptsDeferred();
+    ~InterruptsDeferred();
+    InterruptsDeferred(const InterruptsDeferred&) = delete;
+    InterruptsDeferred& operator=(const InterruptsDeferred&) = delete;
+
+#if !defined(_WIN32)
+  private:
+    InterruptsHeld held_;
+#endif
+};
+
+} // namespace meshwright
