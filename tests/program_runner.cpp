@@ -8,7 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
+#include <thread>
 #endif
 #include <stdexcept>
 
@@ -65,7 +67,7 @@ std::string without_carriage_returns(std::string text)
 
 } // namespace
 
-RunningProgram::RunningProgram(const TempDir& dir, const std::vector<std::string>& argv, const RunLimits&) : dir_(dir)
+RunningProgram::RunningProgram(const TempDir& dir, const std::vector<std::string>& argv, const RunOptions&) : dir_(dir)
 {
     std::wstring command_line;
     for (const std::string& argument : argv)
@@ -89,6 +91,15 @@ RunningProgram::RunningProgram(const TempDir& dir, const std::vector<std::string
     child_ = reinterpret_cast<intptr_t>(process.hProcess);
 }
 
+bool RunningProgram::ends_within(double seconds)
+{
+    const HANDLE process = reinterpret_cast<HANDLE>(child_);
+    if (WaitForSingleObject(process, static_cast<DWORD>(seconds * 1000)) == WAIT_OBJECT_0)
+        return true;
+    TerminateProcess(process, 1);
+    return false;
+}
+
 Outcome RunningProgram::finish()
 {
     const HANDLE process = reinterpret_cast<HANDLE>(child_);
@@ -106,7 +117,7 @@ Outcome RunningProgram::finish()
 
 #else
 
-RunningProgram::RunningProgram(const TempDir& dir, const std::vector<std::string>& argv, const RunLimits& limits)
+RunningProgram::RunningProgram(const TempDir& dir, const std::vector<std::string>& argv, const RunOptions& options)
     : dir_(dir)
 {
     const std::string out_path = capture_.path("stdout");
@@ -119,23 +130,40 @@ RunningProgram::RunningProgram(const TempDir& dir, const std::vector<std::string
     if (child_ == 0) {
         const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const auto limit_of = [](uint64_t value) { return value == RunLimits::unlimited ? RLIM_INFINITY : value; };
-        const rlimit address_space{limit_of(limits.address_space), limit_of(limits.address_space)};
-        const rlimit file_size{limit_of(limits.file_size), limit_of(limits.file_size)};
-        if (limits.file_size != RunLimits::unlimited)
+        const auto limit_of = [](uint64_t value) { return value == RunOptions::unlimited ? RLIM_INFINITY : value; };
+        const rlimit address_space{limit_of(options.address_space), limit_of(options.address_space)};
+        const rlimit file_size{limit_of(options.file_size), limit_of(options.file_size)};
+        if (options.file_size != RunOptions::unlimited)
             std::signal(SIGXFSZ, SIG_IGN);
         umask(022);
         if (out < 0 || err < 0 || setrlimit(RLIMIT_AS, &address_space) != 0 ||
             setrlimit(RLIMIT_FSIZE, &file_size) != 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
             chdir(dir.root().c_str()) != 0)
             _exit(127);
-        if (limits.user != 0 && geteuid() == 0 && (setgid(limits.user) != 0 || setuid(limits.user) != 0))
+        if (options.stdout_file == "-")
+            close(1);
+        else if (!options.stdout_file.empty() && dup2(open(options.stdout_file.c_str(), O_WRONLY), 1) < 0)
+            _exit(127);
+        if (options.user != 0 && geteuid() == 0 && (setgid(options.user) != 0 || setuid(options.user) != 0))
             _exit(127);
         execv(MESHWRIGHT_EXE, args.data());
         _exit(127);
     }
     if (child_ < 0)
         throw std::runtime_error("cannot start meshwright");
+}
+
+bool RunningProgram::ends_within(double seconds)
+{
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < give_up) {
+        siginfo_t info{};
+        if (waitid(P_PID, static_cast<id_t>(child_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid != 0)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(static_cast<pid_t>(child_), SIGKILL);
+    return false;
 }
 
 Outcome RunningProgram::finish()
@@ -145,15 +173,19 @@ Outcome RunningProgram::finish()
         throw std::runtime_error("cannot wait for meshwright");
     Outcome outcome;
     outcome.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
-    outcome.out = read_file(capture_.path("stdout"));
-    outcome.err = read_file(capture_.path("stderr"));
+    // A run killed before it started has no captured output.
+    const auto captured = [&](const char* name) {
+        return fs::exists(capture_.path(name)) ? read_file(capture_.path(name)) : "";
+    };
+    outcome.out = captured("stdout");
+    outcome.err = captured("stderr");
     outcome.files = folder_contents(dir_.root());
     return outcome;
 }
 
 #endif
 
-Outcome run_in(const TempDir& dir, const std::vector<std::string>& argv, const RunLimits& limits)
+Outcome run_in(const TempDir& dir, const std::vector<std::string>& argv, const RunOptions& limits)
 {
     return RunningProgram(dir, argv, limits).finish();
 }

@@ -27,9 +27,9 @@ struct Outcome {
 // Prints an outcome readably when a comparison fails.
 void PrintTo(const Outcome& outcome, std::ostream* out);
 
-// Limits for a run on Linux; Windows has none of them, and its tests that
-// need them are skipped.
-struct RunLimits {
+// Limits and surroundings for a run on Linux; Windows has none of them, and
+// its tests that need them are skipped.
+struct RunOptions {
     static constexpr uint64_t unlimited = ~uint64_t{0};
     uint64_t address_space = unlimited;
     // A small limit stands in for a full disk: SIGXFSZ is ignored, so the
@@ -38,18 +38,24 @@ struct RunLimits {
     // When the tests run as root: the user to run as instead, so that folder
     // permissions apply (0 keeps root).
     unsigned user = 0;
+    // Standard output goes to this file in the run's folder instead of being
+    // collected; "-" closes it.
+    std::string stdout_file = {};
 };
 
 // A started run; finish() waits for it and collects the outcome.
 class RunningProgram {
   public:
-    RunningProgram(const TempDir& dir, const std::vector<std::string>& argv, const RunLimits& limits = {});
+    RunningProgram(const TempDir& dir, const std::vector<std::string>& argv, const RunOptions& limits = {});
     RunningProgram(const RunningProgram&) = delete;
     RunningProgram& operator=(const RunningProgram&) = delete;
 
     // The process id, for signals (Linux).
     intptr_t pid() const { return child_; }
     Outcome finish();
+    // Whether the run ends within `seconds`; one that does not is killed
+    // (Linux).
+    bool ends_within(double seconds);
 
   private:
     const TempDir& dir_;
@@ -59,7 +65,7 @@ class RunningProgram {
 
 // Runs meshwright in `dir` with `argv` exactly as given (element 0 included;
 // an empty vector gives the program no arguments at all).
-Outcome run_in(const TempDir& dir, const std::vector<std::string>& argv, const RunLimits& limits = {});
+Outcome run_in(const TempDir& dir, const std::vector<std::string>& argv, const RunOptions& limits = {});
 
 // A message of the driver's own as printed: the text and two line ends.
 std::string message_line(const std::string& message);

@@ -3,8 +3,12 @@
 // no new files. Whatever happens, the previous files stay whole or are
 // replaced whole, and no temporary file is left behind.
 #if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #endif
 
@@ -86,8 +90,10 @@ std::string one_triangle_level(const std::string& texture)
     return text_of(build_level(plan));
 }
 
-// About 25 MB of OBJ text: long enough to interrupt while it is written.
-[[maybe_unused]] std::string large_level(const std::string& texture, int seed)
+// About 25 MB of OBJ text: long enough to interrupt while it is written;
+// `materials` surfaces more, without triangles, make a material file of
+// about 80 bytes each.
+[[maybe_unused]] std::string large_level(const std::string& texture, int seed, int materials = 0)
 {
     LevelPlan plan;
     plan.models = {"m"};
@@ -104,7 +110,15 @@ std::string one_triangle_level(const std::string& texture)
         }
         add_surface(plan, 0, texture + std::to_string(s % 3), triangles);
     }
+    for (int m = 0; m < materials; ++m)
+        add_surface(plan, 0, "textures/walls/long_name_" + std::to_string(1000000 + m), {});
     return text_of(build_level(plan));
+}
+
+// An OBJ file without its head, which names its material file.
+std::string geometry_of(const std::string& obj)
+{
+    return obj.substr(obj.find("\n\nv "));
 }
 
 bool is_temporary(const std::string& name)
@@ -158,52 +172,99 @@ TEST(SafeOutput, FullDiskKeepsThePreviousFiles)
 #endif
 }
 
-// Waits until the run has a temporary file (for `destination`, when given), or gives up after a while (the
-// run may have finished before one was seen).
-void wait_for_temporary_file(const TempDir& dir, const std::string& destination = "")
+// The temporary files in a folder.
+std::vector<fs::path> temporary_files(const fs::path& folder)
 {
-    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (std::chrono::steady_clock::now() < give_up) {
-        for (const auto& entry : fs::directory_iterator(dir.root())) {
-            const std::string name = entry.path().filename().string();
-            if (is_temporary(name) && name.starts_with(destination))
-                return;
-        }
-        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    std::vector<fs::path> found;
+    std::error_code error;
+    for (fs::directory_iterator entry(folder, error), end; !error && entry != end; entry.increment(error)) {
+        if (is_temporary(entry->path().filename().string()))
+            found.push_back(entry->path());
     }
+    return found;
 }
 
-TEST(SafeOutput, InterruptedRunLeavesTheOldFileOrTheWholeNewOne)
+// Waits until the run has a temporary file, or gives up after a while (the
+// run may have finished before one was seen).
+void wait_for_temporary_file(const TempDir& dir)
+{
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < give_up && temporary_files(dir.root()).empty())
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+}
+
+// Signals at moments spread over a whole run, the commit included: the
+// outputs are always the previous pair or the new one, never a mix, and for
+// every signal but SIGKILL no temporary file remains. How often SIGKILL
+// splits the pair is printed.
+TEST(SafeOutput, InterruptedRunLeavesThePreviousPairOrTheNewOne)
+{
+#if defined(_WIN32)
+    GTEST_SKIP() << "Windows has no POSIX signals";
+#else
+    const std::string level = large_level("stone", 3, 60000);
+    const Converted fresh = converted(level);
+    // Large previous files, so that replacing them frees many blocks.
+    const Files previous = {{"in.bsp", level},
+                            {"out.obj", std::string(8 << 20, 'o')},
+                            {"out.mtl", std::string(2 << 20, 'm')}};
+    TempDir timing;
+    put_files(timing, previous);
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(run_in(timing, {"meshwright", "in.bsp", "out.obj"}).status, 0);
+    const auto run_time = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+    constexpr int moments = 16;
+    for (int signal_number : {SIGTERM, SIGINT, SIGHUP, SIGKILL}) {
+        int interrupted = 0;
+        int split_pairs = 0;
+        TempDir dir;
+        for (int moment = 0; moment < moments; ++moment) {
+            SCOPED_TRACE(testing::Message() << "signal " << signal_number << " at moment " << moment);
+            put_files(dir, previous);
+            RunningProgram run(dir, {"meshwright", "in.bsp", "out.obj"});
+            std::this_thread::sleep_for(run_time * moment / (moments - 2));
+            kill(static_cast<pid_t>(run.pid()), signal_number);
+            const Outcome outcome = run.finish();
+            EXPECT_TRUE(outcome.status == 128 + signal_number || outcome.status == 0) << outcome.status;
+            interrupted += outcome.status == 128 + signal_number;
+            const bool old_pair = outcome.files.at("out.obj") == previous.at("out.obj") &&
+                                  outcome.files.at("out.mtl") == previous.at("out.mtl");
+            const bool new_pair = outcome.files.at("out.obj") == fresh.obj && outcome.files.at("out.mtl") == fresh.mtl;
+            if (signal_number == SIGKILL) {
+                split_pairs += !old_pair && !new_pair;
+                for (const fs::path& left : temporary_files(dir.root()))
+                    fs::remove(left);
+                continue;
+            }
+            EXPECT_TRUE(old_pair || new_pair) << outcome.files.at("out.obj").size() << " bytes of OBJ beside "
+                                              << outcome.files.at("out.mtl").size() << " bytes of material file";
+            EXPECT_FALSE(has_temporary_file(outcome.files));
+        }
+        EXPECT_GT(interrupted, 0) << "every run finished before its signal came";
+        if (signal_number == SIGKILL)
+            std::printf("SIGKILL split the pair in %d of %d interrupted runs\n", split_pairs, interrupted);
+    }
+#endif
+}
+
+// A run killed outright leaves its temporary files; later runs are not
+// hindered by them.
+TEST(SafeOutput, FilesLeftByAKilledRunDoNotHinderTheNext)
 {
 #if defined(_WIN32)
     GTEST_SKIP() << "Windows has no POSIX signals";
 #else
     const std::string level = large_level("stone", 3);
-    const Converted fresh = converted(level);
-    const Files previous = {{"in.bsp", level}, {"out.obj", "previous obj\n"}, {"out.mtl", "previous mtl\n"}};
-    for (int signal_number : {SIGTERM, SIGINT, SIGHUP, SIGKILL}) {
-        int interrupted = 0;
-        for (int delay_ms : {0, 3, 15}) {
-            SCOPED_TRACE(testing::Message() << "signal " << signal_number << " after " << delay_ms << " ms");
-            TempDir dir;
-            put_files(dir, previous);
-            RunningProgram run(dir, {"meshwright", "in.bsp", "out.obj"});
-            wait_for_temporary_file(dir);
-            std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
-            kill(run.pid(), signal_number);
-            const Outcome outcome = run.finish();
-            EXPECT_TRUE(outcome.status == 128 + signal_number || outcome.status == 0) << outcome.status;
-            interrupted += outcome.status == 128 + signal_number;
-            const std::string& obj = outcome.files.at("out.obj");
-            const std::string& mtl = outcome.files.at("out.mtl");
-            EXPECT_TRUE(obj == previous.at("out.obj") || obj == fresh.obj) << obj.size() << " bytes";
-            EXPECT_TRUE(mtl == previous.at("out.mtl") || mtl == fresh.mtl) << mtl;
-            if (signal_number != SIGKILL) {
-                EXPECT_FALSE(has_temporary_file(outcome.files));
-            }
-        }
-        EXPECT_GT(interrupted, 0) << "every run finished before its signal came";
+    TempDir dir;
+    put_files(dir, {{"in.bsp", level}});
+    for (int round = 0; round < 3; ++round) {
+        RunningProgram run(dir, {"meshwright", "in.bsp", "out.obj"});
+        wait_for_temporary_file(dir);
+        kill(static_cast<pid_t>(run.pid()), SIGKILL);
+        run.finish();
     }
+    ASSERT_FALSE(temporary_files(dir.root()).empty());
+    EXPECT_EQ(run_in(dir, {"meshwright", "in.bsp", "out.obj"}).status, 0);
 #endif
 }
 
@@ -230,9 +291,9 @@ TEST(SafeOutput, ConcurrentRunsLeaveOneWholePair)
         put_files(dir, {{"big.bsp", big}, {"small.bsp", small}});
         RunningProgram first(dir, {"meshwright", "big.bsp", "out.obj"});
         // The small run starts together with the big one, or while the big
-        // one writes its material file after its OBJ is in place.
+        // one writes its files.
         if (round > 0)
-            wait_for_temporary_file(dir, "out.mtl");
+            wait_for_temporary_file(dir);
         RunningProgram second(dir, {"meshwright", "small.bsp", "out.obj"});
         EXPECT_EQ(second.finish().status, 0);
         const Outcome outcome = first.finish();
@@ -279,6 +340,15 @@ TEST(SafeOutput, LinkedDestinationsStayLinksAndFilesKeepTheirMode)
     ASSERT_EQ(run_in(dir, {"meshwright", "in.bsp", "new.obj"}).status, 0);
     EXPECT_EQ(permissions(dir.path("new.obj")), fs::perms(0644));
     EXPECT_EQ(permissions(dir.path("new.mtl")), fs::perms(0644));
+
+    // A relative link leads on from its own folder, not the working one.
+    fs::create_directory(dir.path("sub"));
+    put_files(dir, {{"sub/target.obj", "previous obj\n"}});
+    fs::create_symlink("target.obj", dir.path("sub/linked.obj"));
+    ASSERT_EQ(run_in(dir, {"meshwright", "in.bsp", "sub/linked.obj"}).status, 0);
+    EXPECT_TRUE(fs::is_symlink(dir.path("sub/linked.obj")));
+    EXPECT_EQ(geometry_of(read_file(dir.path("sub/target.obj"))), geometry_of(fresh.obj));
+    EXPECT_FALSE(fs::exists(dir.path("target.obj")));
 #endif
 }
 
@@ -291,7 +361,7 @@ struct GuardCase {
 
 // Each case is refused with its message, after the level was read, and
 // leaves every file as it was.
-void expect_refused(const std::vector<GuardCase>& cases)
+void expect_refused(const std::vector<GuardCase>& cases, const RunOptions& options = {})
 {
     LevelPlan plan;
     plan.models = {"m"};
@@ -306,7 +376,7 @@ void expect_refused(const std::vector<GuardCase>& cases)
         const Files before = folder_contents(dir.root());
         std::vector<std::string> argv = {"meshwright"};
         argv.insert(argv.end(), c.args.begin(), c.args.end());
-        EXPECT_EQ(run_in(dir, argv), (Outcome{closing_line + exception_line(c.message), "", 1, before}));
+        EXPECT_EQ(run_in(dir, argv, options), (Outcome{closing_line + exception_line(c.message), "", 1, before}));
     }
 }
 
@@ -417,6 +487,420 @@ TEST(SafeOutput, FolderThatTakesNoNewFilesIsWrittenInPlace)
     EXPECT_EQ(
         outcome,
         (Outcome{fresh.closing_line, "", 0, {{"in.bsp", level}, {"out.obj", fresh.obj}, {"out.mtl", fresh.mtl}}}));
+#endif
+}
+
+// Runs that must meet permissions run as this user when the tests run as
+// root, who may write anything.
+[[maybe_unused]] constexpr unsigned other_user = 65534;
+
+[[maybe_unused]] bool running_as_root()
+{
+#if defined(_WIN32)
+    return false;
+#else
+    return geteuid() == 0;
+#endif
+}
+
+TEST(SafeOutput, DestinationsTheCallerMayNotWriteAreRefused)
+{
+#if defined(_WIN32)
+    GTEST_SKIP() << "Windows has no POSIX permissions";
+#else
+    const auto writable_folder = [](const TempDir& dir) { fs::permissions(dir.root(), fs::perms(0777)); };
+    expect_refused(
+        {
+            {"write-protected OBJ",
+             {"in.bsp", "keep.obj"},
+             [&](const TempDir& dir) {
+                 writable_folder(dir);
+                 put_files(dir, {{"keep.obj", "keep\n"}});
+                 fs::permissions(dir.path("keep.obj"), fs::perms(0444));
+             },
+             messages::unopenable_obj},
+            {"write-protected material file",
+             {"in.bsp", "out.obj"},
+             [&](const TempDir& dir) {
+                 writable_folder(dir);
+                 put_files(dir, {{"out.mtl", "keep\n"}});
+                 fs::permissions(dir.path("out.mtl"), fs::perms(0444));
+             },
+             messages::unopenable_material},
+            {"read-only level as its own output",
+             {"in.bsp", "in.bsp"},
+             [&](const TempDir& dir) {
+                 writable_folder(dir);
+                 fs::permissions(dir.path("in.bsp"), fs::perms(0444));
+             },
+             messages::unopenable_obj},
+            {"name longer than the folder takes", {"in.bsp", std::string(252, 'n') + ".obj"}, writable_folder,
+             messages::unopenable_obj},
+        },
+        {.user = other_user});
+#endif
+}
+
+// A name of the longest length the folder takes converts; one byte more is
+// refused before anything is written (above). Names in any script convert,
+// and on Windows, where case does not tell files apart, a material file
+// name that differs from the output's in case alone is the output itself.
+TEST(SafeOutput, NamesOfEveryLengthScriptAndCase)
+{
+    const std::string level = one_triangle_level("wall");
+    const Converted fresh = converted(level);
+    std::string cjk;
+    for (int i = 0; i < 70; ++i)
+        cjk += "\xE5\x85\xB3"; // 关
+    struct Case {
+        std::string output;
+        std::string material;
+        bool converts;
+    };
+    std::vector<Case> cases = {{cjk + ".obj", cjk + ".mtl", true}};
+#if defined(_WIN32)
+    cases.push_back({"out.MTL", "out.mtl", false});
+#else
+    cases.push_back({"out.MTL", "out.mtl", true});
+    cases.push_back({std::string(251, 'n') + ".obj", std::string(251, 'n') + ".mtl", true});
+#endif
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.output.size());
+        TempDir dir;
+        put_files(dir, {{"in.bsp", level}});
+        const Outcome outcome = run_in(dir, {"meshwright", "in.bsp", c.output});
+        if (!c.converts) {
+            EXPECT_EQ(outcome, (Outcome{fresh.closing_line + exception_line(messages::material_replaces_output),
+                                        "",
+                                        1,
+                                        {{"in.bsp", level}}}));
+            continue;
+        }
+        ASSERT_EQ(outcome.status, 0) << outcome.out;
+        EXPECT_EQ(outcome.files.size(), 3u);
+        EXPECT_EQ(outcome.files.at(c.material), fresh.mtl);
+        EXPECT_EQ(geometry_of(outcome.files.at(c.output)), geometry_of(fresh.obj));
+    }
+}
+
+#if !defined(_WIN32)
+// A small tmpfs inside a test folder, where the tests may mount one.
+class SmallFileSystem {
+  public:
+    SmallFileSystem(const std::string& path, const char* options) : path_(path)
+    {
+        fs::create_directory(path);
+        mounted_ = mount("tmpfs", path.c_str(), "tmpfs", 0, options) == 0;
+    }
+    ~SmallFileSystem()
+    {
+        if (mounted_)
+            umount2(path_.c_str(), MNT_DETACH);
+    }
+    bool mounted() const { return mounted_; }
+
+  private:
+    std::string path_;
+    bool mounted_ = false;
+};
+#endif
+
+// When no temporary file can be made for any reason but a folder that
+// refuses new files, or when the only way left is to write over the level
+// itself, the run is refused and the level stays whole.
+TEST(SafeOutput, OutputsThatCannotBeStagedChangeNothing)
+{
+#if defined(_WIN32)
+    GTEST_SKIP() << "Windows has no file systems to mount and no file size limit";
+#else
+    const std::string level = many_textures_level();
+    const std::string failed =
+        "final position: " + std::to_string(level.size()) + " counter: \n" + exception_line(messages::unopenable_obj);
+    {
+        SCOPED_TRACE("no free inode");
+        TempDir dir;
+        const SmallFileSystem small(dir.path("small"), "size=2m,nr_inodes=3");
+        if (small.mounted()) {
+            put_files(dir, {{"small/level.bsp", level}, {"small/filler", ""}});
+            const Files before = folder_contents(dir.path("small"));
+            EXPECT_EQ(run_in(dir, {"meshwright", "small/level.bsp", "small/level.bsp"}),
+                      (Outcome{failed, "", 1, {{"small", "<directory>"}}}));
+            EXPECT_EQ(folder_contents(dir.path("small")), before);
+        } else {
+            std::printf("cannot mount a tmpfs here: the case of no free inode is left out\n");
+        }
+    }
+    {
+        SCOPED_TRACE("folder that takes no new files, with a file size limit");
+        TempDir dir;
+        put_files(dir, {{"level.bsp", level}});
+        fs::permissions(dir.path("level.bsp"), fs::perms(0666));
+        fs::permissions(dir.root(), fs::perms(0555));
+        const Outcome outcome =
+            run_in(dir, {"meshwright", "level.bsp", "level.bsp"}, {.file_size = 4096, .user = other_user});
+        fs::permissions(dir.root(), fs::perms(0700));
+        EXPECT_EQ(outcome, (Outcome{failed, "", 1, {{"level.bsp", level}}}));
+    }
+#endif
+}
+
+// Another user on the machine can neither read an output while it is
+// written nor send it elsewhere with a link planted in a shared folder.
+TEST(SafeOutput, OtherUsersCanNeitherReadNorRedirectOutputs)
+{
+#if defined(_WIN32)
+    GTEST_SKIP() << "Windows has no POSIX permissions or sticky folders";
+#else
+    const std::string level = large_level("stone", 3);
+    TempDir dir;
+    put_files(dir, {{"in.bsp", level}});
+    RunningProgram run(dir, {"meshwright", "in.bsp", "out.obj"});
+    int seen = 0;
+    for (auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+         std::chrono::steady_clock::now() < give_up && seen < 50;) {
+        for (const fs::path& temporary : temporary_files(dir.root())) {
+            struct stat info {};
+            if (stat(temporary.c_str(), &info) == 0) {
+                ++seen;
+                EXPECT_EQ(info.st_mode & 0777, 0600u) << "a temporary file others may read";
+            }
+        }
+    }
+    EXPECT_GT(seen, 0) << "no temporary file was seen";
+    EXPECT_EQ(run.finish().status, 0);
+    EXPECT_EQ(permissions(dir.path("out.obj")), fs::perms(0644));
+
+    if (!running_as_root())
+        GTEST_SKIP() << "links of another user need root to make";
+    const std::string small = one_triangle_level("wall");
+    const Converted fresh = converted(small);
+    struct Case {
+        const char* name;
+        unsigned link_owner;
+        unsigned folder_owner;
+        bool followed;
+    };
+    const Case cases[] = {
+        {"another user's link", other_user, 0, false},
+        {"the caller's own link", 0, other_user, true},
+        {"a link of the folder's owner", other_user, other_user, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir shared;
+        put_files(shared, {{"in.bsp", small}, {"notes.txt", "notes\n"}});
+        fs::create_directory(shared.path("tmp"));
+        ASSERT_EQ(chown(shared.path("tmp").c_str(), c.folder_owner, c.folder_owner), 0);
+        fs::permissions(shared.path("tmp"), fs::perms(01777));
+        fs::create_symlink("../notes.txt", shared.path("tmp/out.mtl"));
+        ASSERT_EQ(lchown(shared.path("tmp/out.mtl").c_str(), c.link_owner, c.link_owner), 0);
+        const Outcome outcome = run_in(shared, {"meshwright", "in.bsp", "tmp/out.obj"});
+        EXPECT_EQ(outcome.files.at("notes.txt"), c.followed ? fresh.mtl : "notes\n");
+        EXPECT_EQ(outcome.out, fresh.closing_line + (c.followed ? "" : exception_line(messages::unopenable_material)));
+        EXPECT_EQ(fs::exists(shared.path("tmp/out.obj")), c.followed);
+    }
+#endif
+}
+
+#if !defined(_WIN32)
+// An access list in the system's own form: the owner may read and write,
+// user 1234 and the group may read.
+std::string access_list()
+{
+    const auto entry = [](uint16_t tag, uint16_t permissions, uint32_t id) {
+        std::string bytes(8, '\0');
+        std::memcpy(&bytes[0], &tag, 2);
+        std::memcpy(&bytes[2], &permissions, 2);
+        std::memcpy(&bytes[4], &id, 4);
+        return bytes;
+    };
+    const uint32_t version = 2;
+    const uint32_t none = 0xFFFFFFFF;
+    return std::string(reinterpret_cast<const char*>(&version), 4) + entry(0x01, 6, none) + entry(0x02, 4, 1234) +
+           entry(0x04, 4, none) + entry(0x10, 4, none) + entry(0x20, 0, none);
+}
+
+std::string attribute(const std::string& path, const char* name)
+{
+    char value[256];
+    const ssize_t size = getxattr(path.c_str(), name, value, sizeof value);
+    return size < 0 ? "<none>" : std::string(value, static_cast<size_t>(size));
+}
+#endif
+
+// A replaced file keeps what it had: owner and group where the caller may
+// give them (root), access lists and extended attributes, permission bits;
+// setuid and setgid only with the owner.
+TEST(SafeOutput, ReplacedFilesKeepTheirOwnerAndAttributes)
+{
+#if defined(_WIN32)
+    GTEST_SKIP() << "Windows keeps permissions in access lists inherited from the folder";
+#else
+    if (!running_as_root())
+        GTEST_SKIP() << "giving files to other users needs root";
+    const std::string level = one_triangle_level("wall");
+    const Converted fresh = converted(level);
+    {
+        SCOPED_TRACE("root replacing another user's file");
+        TempDir dir;
+        put_files(dir, {{"in.bsp", level}, {"out.obj", "previous\n"}});
+        const std::string out = dir.path("out.obj");
+        ASSERT_EQ(chown(out.c_str(), other_user, other_user), 0);
+        const std::string list = access_list();
+        if (setxattr(out.c_str(), "system.posix_acl_access", list.data(), list.size(), 0) != 0 ||
+            setxattr(out.c_str(), "user.note", "kept", 4, 0) != 0)
+            GTEST_SKIP() << "no access lists or extended attributes here (" << std::strerror(errno) << ")";
+        const std::string list_before = attribute(out, "system.posix_acl_access");
+        const fs::perms mode_before = permissions(out);
+        ASSERT_EQ(run_in(dir, {"meshwright", "in.bsp", "out.obj"}).status, 0);
+        struct stat info {};
+        ASSERT_EQ(stat(out.c_str(), &info), 0);
+        EXPECT_EQ(read_file(out), fresh.obj);
+        EXPECT_EQ(info.st_uid, other_user);
+        EXPECT_EQ(info.st_gid, other_user);
+        EXPECT_EQ(permissions(out), mode_before);
+        EXPECT_EQ(attribute(out, "system.posix_acl_access"), list_before);
+        EXPECT_EQ(attribute(out, "user.note"), "kept");
+    }
+    {
+        SCOPED_TRACE("another user replacing root's setuid file");
+        TempDir dir;
+        put_files(dir, {{"in.bsp", level}, {"out.obj", "previous\n"}});
+        fs::permissions(dir.root(), fs::perms(0777));
+        ASSERT_EQ(chmod(dir.path("out.obj").c_str(), 06666), 0);
+        ASSERT_EQ(run_in(dir, {"meshwright", "in.bsp", "out.obj"}, {.user = other_user}).status, 0);
+        struct stat info {};
+        ASSERT_EQ(stat(dir.path("out.obj").c_str(), &info), 0);
+        EXPECT_EQ(info.st_uid, other_user);
+        EXPECT_EQ(info.st_mode & 07777, 0666u) << "setuid and setgid must not pass to another owner";
+    }
+#endif
+}
+
+// Another process holding the folder lock, or a FIFO nobody reads, delays
+// a run by a few seconds at most.
+TEST(SafeOutput, NothingMakesARunWaitLong)
+{
+#if defined(_WIN32)
+    GTEST_SKIP() << "Windows has no flock or FIFOs";
+#else
+    const std::string level = one_triangle_level("wall");
+    const Converted fresh = converted(level);
+    {
+        SCOPED_TRACE("folder lock held by another process");
+        TempDir dir;
+        put_files(dir, {{"in.bsp", level}});
+        const int folder = open(dir.root().c_str(), O_RDONLY | O_DIRECTORY);
+        ASSERT_EQ(flock(folder, LOCK_EX), 0);
+        RunningProgram run(dir, {"meshwright", "in.bsp", "out.obj"});
+        EXPECT_TRUE(run.ends_within(30));
+        const Outcome outcome = run.finish();
+        close(folder);
+        EXPECT_EQ(outcome, (Outcome{fresh.closing_line,
+                                    "",
+                                    0,
+                                    {{"in.bsp", level}, {"out.obj", fresh.obj}, {"out.mtl", fresh.mtl}}}));
+    }
+    {
+        SCOPED_TRACE("material file a FIFO nobody reads");
+        TempDir dir;
+        put_files(dir, {{"in.bsp", level}});
+        ASSERT_EQ(mkfifo(dir.path("out.mtl").c_str(), 0644), 0);
+        RunningProgram run(dir, {"meshwright", "in.bsp", "out.obj"});
+        EXPECT_TRUE(run.ends_within(30));
+        EXPECT_EQ(run.finish(), (Outcome{fresh.closing_line + exception_line(messages::unopenable_material),
+                                         "",
+                                         1,
+                                         {{"in.bsp", level}, {"out.mtl", "<special file>"}}}));
+    }
+#endif
+}
+
+// Whatever prevents the finished file from taking its place is reported.
+TEST(SafeOutput, OutputThatCannotBePutInPlaceIsReported)
+{
+#if defined(_WIN32)
+    GTEST_SKIP() << "the folder that appears during the run is made with POSIX calls";
+#else
+    const std::string level = large_level("stone", 3);
+    const std::string closing_line = "final position: " + std::to_string(level.size()) + " counter: \n";
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        TempDir dir;
+        put_files(dir, {{"in.bsp", level}});
+        RunningProgram run(dir, {"meshwright", "in.bsp", "out.obj"});
+        wait_for_temporary_file(dir);
+        // A folder that is not empty takes the destination's name: no file
+        // can be renamed over it.
+        std::error_code taken;
+        const bool made = fs::create_directory(dir.path("out.obj"), taken) && !taken;
+        if (made)
+            put_files(dir, {{"out.obj/keep", "keep\n"}});
+        const Outcome outcome = run.finish();
+        if (!made)
+            continue; // the run was done before the folder appeared
+        EXPECT_EQ(outcome, (Outcome{closing_line + exception_line(messages::unwritable_obj),
+                                    "",
+                                    1,
+                                    {{"in.bsp", level}, {"out.obj", "<directory>"}}}));
+        return;
+    }
+    GTEST_SKIP() << "every run was done before the folder appeared";
+#endif
+}
+
+// A console that takes no text fails the run, after its work is done; the
+// one message that says so goes to standard error.
+TEST(SafeOutput, ConsoleThatCannotBeWrittenFailsTheRun)
+{
+#if defined(_WIN32)
+    GTEST_SKIP() << "Windows has no device to make in a folder";
+#else
+    const std::string level = one_triangle_level("wall");
+    const Converted fresh = converted(level);
+    for (const char* console : {"full", "-"}) {
+        SCOPED_TRACE(console);
+        TempDir dir;
+        put_files(dir, {{"in.bsp", level}});
+        if (mknod(dir.path("full").c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0)
+            GTEST_SKIP() << "cannot make a full device here (" << std::strerror(errno) << ")";
+        EXPECT_EQ(
+            run_in(dir, {"meshwright", "-v", "in.bsp", "out.obj"}, {.stdout_file = console}),
+            (Outcome{"",
+                     std::string(messages::console_unwritable) + "\n",
+                     1,
+                     {{"in.bsp", level}, {"full", "<special file>"}, {"out.obj", fresh.obj}, {"out.mtl", fresh.mtl}}}));
+    }
+#endif
+}
+
+// An OBJ written into a device or FIFO gets no material file beside it:
+// there is no "beside" for a device.
+TEST(SafeOutput, DevicesAndFifosGetNoMaterialFileBeside)
+{
+#if defined(_WIN32)
+    GTEST_SKIP() << "Windows has no FIFOs or devices to make in a folder";
+#else
+    const std::string level = one_triangle_level("wall");
+    const Converted fresh = converted(level);
+    {
+        SCOPED_TRACE("null device");
+        TempDir dir;
+        put_files(dir, {{"in.bsp", level}});
+        if (mknod(dir.path("null").c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0)
+            GTEST_SKIP() << "cannot make a null device here (" << std::strerror(errno) << ")";
+        EXPECT_EQ(run_in(dir, {"meshwright", "in.bsp", "null"}),
+                  (Outcome{fresh.closing_line, "", 0, {{"in.bsp", level}, {"null", "<special file>"}}}));
+    }
+    {
+        SCOPED_TRACE("FIFO");
+        TempDir dir;
+        put_files(dir, {{"in.bsp", level}});
+        ASSERT_EQ(mkfifo(dir.path("pipe.obj").c_str(), 0644), 0);
+        FifoReader reader(dir.path("pipe.obj"));
+        const Outcome outcome = run_in(dir, {"meshwright", "in.bsp", "pipe.obj"});
+        EXPECT_EQ(geometry_of(reader.text()), geometry_of(fresh.obj));
+        EXPECT_EQ(outcome, (Outcome{fresh.closing_line, "", 0, {{"in.bsp", level}, {"pipe.obj", "<special file>"}}}));
+    }
 #endif
 }
 
