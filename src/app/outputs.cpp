@@ -4,6 +4,8 @@
 
 #include "base/file_names.hpp"
 #include "base/messages.hpp"
+#include "bsp/level_checks.hpp"
+#include "gltf/glb_writer.hpp"
 #include "io/commit.hpp"
 #include "io/links.hpp"
 #include "obj/mtl_writer.hpp"
@@ -22,9 +24,15 @@ bool is_device_or_fifo(const fs::path& path)
     return fs::is_character_file(status) || fs::is_block_file(status) || fs::is_fifo(status);
 }
 
-} // namespace
+void write_glb_output(const BspData& level, const fs::path& output, const fs::path& level_file)
+{
+    OutputFile glb(output, messages::unopenable_gltf, messages::unwritable_gltf, level_file);
+    write_glb(level, glb, messages::unwritable_gltf);
+    glb.finish();
+    commit_outputs({&glb});
+}
 
-void write_outputs(const BspData& level, const fs::path& output, const fs::path& level_file, unsigned threads)
+void write_obj_outputs(const BspData& level, const fs::path& output, const fs::path& level_file, unsigned threads)
 {
     const fs::path material = material_file_name(output);
     if (!level_file.empty() && same_file(material, level_file))
@@ -46,6 +54,18 @@ void write_outputs(const BspData& level, const fs::path& output, const fs::path&
         mtl->finish();
     }
     commit_outputs({&obj, mtl ? &*mtl : nullptr});
+}
+
+} // namespace
+
+void write_outputs(const BspData& level, const fs::path& output, const fs::path& level_file, unsigned threads)
+{
+    if (names_binary_gltf(output)) {
+        check_vertex_indices(level);
+        write_glb_output(level, output, level_file);
+    } else {
+        write_obj_outputs(level, output, level_file, threads);
+    }
 }
 
 } // namespace meshwright

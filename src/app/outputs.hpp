@@ -6,8 +6,9 @@
 
 namespace meshwright {
 
-// Writes the level to `output` as an OBJ file with its material file beside
-// it, both or neither: each is written completely into a temporary file
+// Writes the level to `output`: as one binary glTF file when its name ends
+// in ".glb" (in any case), otherwise as an OBJ file with its material file
+// beside it, both or neither: each is written completely into a temporary file
 // first, and the two are put in place together. A destination that is no
 // regular file (a device, a FIFO) gets no material file beside it, unless
 // one stands ready there as a device or FIFO too. `level_file`, when given,

@@ -59,6 +59,22 @@ fs::path material_file_name(const fs::path& output_path)
     return material;
 }
 
+bool names_binary_gltf(const fs::path& output_path)
+{
+    const NativeText name = final_component(output_path).native();
+    constexpr std::string_view extension = ".glb";
+    if (name.size() < extension.size())
+        return false;
+    for (size_t i = 0; i < extension.size(); ++i) {
+        auto c = name[name.size() - extension.size() + i];
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<fs::path::value_type>(c - 'A' + 'a');
+        if (c != static_cast<fs::path::value_type>(extension[i]))
+            return false;
+    }
+    return true;
+}
+
 fs::path final_component(const fs::path& path)
 {
     return path.native().substr(final_component_start(path.native()));

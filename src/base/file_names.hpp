@@ -21,6 +21,10 @@ FILE* open_file(const std::filesystem::path& path, const char* mode);
 // name has none, followed by ".mtl".
 std::filesystem::path material_file_name(const std::filesystem::path& output_path);
 
+// Whether an output path asks for binary glTF: its file name ends in ".glb",
+// in any case of letters.
+bool names_binary_gltf(const std::filesystem::path& output_path);
+
 // The file name of a path, without its folders.
 std::filesystem::path final_component(const std::filesystem::path& path);
 

@@ -26,6 +26,10 @@ inline constexpr const char* unwritable_material = "Unable to write material fil
 inline constexpr const char* material_replaces_output = "Output file would be overwritten by its material file";
 inline constexpr const char* material_replaces_input = "Input file would be overwritten by the material file";
 
+// Writing a binary glTF file.
+inline constexpr const char* unopenable_gltf = "Unable to open glTF file for output";
+inline constexpr const char* unwritable_gltf = "Unable to write glTF file";
+
 // Anywhere.
 inline constexpr const char* out_of_memory = "Out of memory";
 inline constexpr const char* unexpected_failure = "Unexpected failure";

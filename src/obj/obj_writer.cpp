@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <thread>
 
-#include "base/messages.hpp"
 #include "obj/obj_chunks.hpp"
 #include "obj/ordered_writer.hpp"
 
@@ -43,16 +42,6 @@ size_t buffer_bytes_for(unsigned workers)
 }
 
 } // namespace
-
-void check_vertex_indices(const BspData& level)
-{
-    for (const BspSurface& surface : level.surfaces) {
-        for (uint16_t index : level.triangle_indices_of(surface)) {
-            if (index >= level.vertices.size())
-                throw messages::vertex_index_out_of_range;
-        }
-    }
-}
 
 TextureNames write_obj(const BspData& level, OutputFile& file, std::string_view material_file, unsigned threads)
 {

@@ -8,10 +8,6 @@
 
 namespace meshwright {
 
-// Throws a message text when a triangle names a vertex the level lacks, so
-// that a level that cannot be written is refused before any file is made.
-void check_vertex_indices(const BspData& level);
-
 // Writes the level's geometry into `file` as a Wavefront OBJ file whose
 // "mtllib" line names `material_file`, and returns the materials it uses.
 // The level has passed check_vertex_indices(). Throws the file's write

@@ -1,0 +1,105 @@
+#include "glb_levels.hpp"
+
+#include <limits>
+#include <random>
+
+#include "level_builder.hpp"
+
+namespace meshwright {
+
+namespace {
+
+// Four models, 70,000 vertices and 600 surfaces of 100 triangles over 20
+// textures; one surface names vertex 65535, which 16-bit indices cannot.
+LevelPlan large_level()
+{
+    std::mt19937 random(20261207);
+    std::uniform_real_distribution<float> position(-2048.0f, 2048.0f);
+    std::uniform_real_distribution<float> tex_coord(-4.0f, 4.0f);
+    std::uniform_int_distribution<int> offset(0, 99);
+    LevelPlan plan;
+    plan.models = {"world", "door_1", "door_2", "lift"};
+    for (int i = 0; i < 70000; ++i) {
+        plan.vertices.push_back({position(random), position(random), position(random)});
+        plan.tex_coords.push_back({tex_coord(random), tex_coord(random)});
+    }
+    for (int s = 0; s < 600; ++s) {
+        const int base = s == 599 ? 65436 : s * 110;
+        std::vector<std::array<uint16_t, 3>> triangles;
+        for (int t = 0; t < 100; ++t) {
+            const auto corner = [&] { return static_cast<uint16_t>(base + offset(random)); };
+            triangles.push_back({corner(), corner(), t == 0 && s == 599 ? uint16_t{65535} : corner()});
+        }
+        add_surface(plan, static_cast<uint32_t>(s % 4), "textures/set_" + std::to_string(s % 20), triangles);
+    }
+    return plan;
+}
+
+LevelPlan square(std::vector<std::string> models)
+{
+    LevelPlan plan;
+    plan.models = std::move(models);
+    plan.vertices = {{0, 0, 0}, {64, 0, 0}, {64, 0, 64}, {0, 0, 64}};
+    plan.tex_coords = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
+    return plan;
+}
+
+LevelPlan surfaces_without_triangles()
+{
+    LevelPlan plan = square({"world", "empty_model"});
+    add_surface(plan, 0, "floor", {{0, 1, 2}, {0, 2, 3}});
+    add_surface(plan, 0, "unused", {});
+    add_surface(plan, 1, "floor", {});
+    return plan;
+}
+
+LevelPlan corners_without_tex_coords()
+{
+    LevelPlan plan = square({"world"});
+    plan.tex_coords.resize(2);
+    add_surface(plan, 0, "floor", {{0, 1, 2}, {0, 2, 3}});
+    return plan;
+}
+
+LevelPlan odd_names()
+{
+    LevelPlan plan = square({"line\nbreak\x1b[31m\x7f", "bad \xff\xfe utf-8 \xC3", "quote\"back\\slash"});
+    add_surface(plan, 0, "tab\tand\rreturn", {{0, 1, 2}});
+    add_surface(plan, 1, "\xE2\x82 cut short", {{0, 2, 3}});
+    add_surface(plan, 2, "caf\xC3\xA9 \xF0\x9F\x8E\xAE", {{0, 1, 3}});
+    return plan;
+}
+
+LevelPlan non_finite_numbers()
+{
+    LevelPlan plan = square({"world"});
+    const float infinity = std::numeric_limits<float>::infinity();
+    plan.vertices.push_back({std::numeric_limits<float>::quiet_NaN(), 1, infinity});
+    plan.tex_coords = {{0, 0}, {1, 0}, {1, 1}, {0, 1}, {-infinity, std::numeric_limits<float>::quiet_NaN()}};
+    add_surface(plan, 0, "floor", {{0, 1, 4}, {0, 2, 3}});
+    return plan;
+}
+
+LevelPlan model_without_surfaces()
+{
+    LevelPlan plan = square({"world", "nothing_here"});
+    add_surface(plan, 0, "floor", {{0, 1, 2}, {0, 2, 3}});
+    return plan;
+}
+
+} // namespace
+
+std::vector<NamedLevel> glb_test_levels()
+{
+    return {
+        {"large", build_level(large_level())},
+        {"empty", build_level(LevelPlan{})},
+        {"surfaces_without_triangles", build_level(surfaces_without_triangles())},
+        {"corners_without_tex_coords", build_level(corners_without_tex_coords())},
+        {"odd_names", build_level(odd_names())},
+        {"non_finite_numbers", build_level(non_finite_numbers())},
+        {"model_without_surfaces", build_level(model_without_surfaces())},
+    };
+}
+
+} // namespace meshwright

@@ -1,0 +1,42 @@
+// Converts every level in a folder, and the sample, to binary glTF with the
+// Linux program and has the Khronos glTF validator check each file: any
+// error fails; warnings and infos are listed.
+//   node validate_glb.cjs CONVERTER LEVEL_FOLDER WORK_FOLDER SAMPLE
+const { spawnSync } = require('child_process');
+const fs = require('fs');
+const path = require('path');
+const validator = require('gltf-validator');
+
+async function main() {
+  const [converter, levelFolder, workFolder, sample] = process.argv.slice(2);
+  fs.mkdirSync(workFolder, { recursive: true });
+  const levels = fs.readdirSync(levelFolder).filter((name) => name.endsWith('.bsp'))
+    .map((name) => path.join(levelFolder, name));
+  levels.push(sample);
+  let failed = 0;
+  for (const level of levels) {
+    const output = path.join(workFolder, path.basename(level, '.bsp') + '.glb');
+    const run = spawnSync(converter, [level, output], { encoding: 'utf8' });
+    if (run.status !== 0) {
+      console.log(`${level}: the converter failed with status ${run.status}: ${run.stdout}`);
+      failed++;
+      continue;
+    }
+    const report = await validator.validateBytes(new Uint8Array(fs.readFileSync(output)));
+    const { numErrors, numWarnings, numInfos, messages } = report.issues;
+    console.log(`${path.basename(output)}: ${numErrors} errors, ${numWarnings} warnings, ${numInfos} infos`);
+    for (const message of messages) {
+      const severity = ['error', 'warning', 'info', 'hint'][message.severity];
+      console.log(`  ${severity} ${message.code} at ${message.pointer || message.offset}: ${message.message}`);
+    }
+    if (numErrors > 0)
+      failed++;
+  }
+  console.log(`${levels.length - failed} passed, ${failed} failed`);
+  process.exit(failed > 0 ? 1 : 0);
+}
+
+main().catch((error) => {
+  console.log(error);
+  process.exit(1);
+});
