@@ -11,15 +11,18 @@
 #include <array>
 #include <cmath>
 #include <filesystem>
+#include <numeric>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "bsp/bsp_reader.hpp"
-#include "level_builder.hpp"
 #include "app/outputs.hpp"
+#include "bsp/bsp_reader.hpp"
+#include "glb_levels.hpp"
+#include "level_builder.hpp"
 #include "temp_dir.hpp"
 
 namespace meshwright {
@@ -423,6 +426,140 @@ TEST(Interop, SurfacesWithoutTrianglesLeaveNoGroup)
     convert_in(dir, build_level(plan), "level.obj");
     EXPECT_EQ(read_with_assimp(dir.path("level.obj")).groups, (std::vector<std::string>{"surface0", "surface1"}));
     EXPECT_EQ(read_with_tinyobj(dir.path("level.obj")).groups, (std::vector<std::string>{"surface0", "surface1"}));
+}
+
+// ---- Binary glTF, read by assimp beside the OBJ
+
+using Triangle = std::array<Point, 3>;
+using TriangleUv = std::array<std::array<float, 2>, 3>;
+
+struct GltfView {
+    std::vector<Triangle> triangles;
+    std::vector<TriangleUv> tex_coords;
+    std::set<std::string> materials;
+};
+
+GltfView read_gltf_with_assimp(const std::string& path)
+{
+    Assimp::Importer importer;
+    const aiScene* scene = importer.ReadFile(path, aiProcess_ValidateDataStructure);
+    GltfView view;
+    if (!scene)
+        return view;
+    for (unsigned m = 0; m < scene->mNumMeshes; ++m) {
+        const aiMesh* mesh = scene->mMeshes[m];
+        aiString name;
+        scene->mMaterials[mesh->mMaterialIndex]->Get(AI_MATKEY_NAME, name);
+        view.materials.insert(name.C_Str());
+        for (unsigned f = 0; f < mesh->mNumFaces; ++f) {
+            Triangle triangle;
+            TriangleUv uv{};
+            for (int c = 0; c < 3; ++c) {
+                const unsigned index = mesh->mFaces[f].mIndices[c];
+                triangle[c] = {mesh->mVertices[index].x, mesh->mVertices[index].y, mesh->mVertices[index].z};
+                uv[c] = {mesh->mTextureCoords[0][index].x, mesh->mTextureCoords[0][index].y};
+            }
+            view.triangles.push_back(triangle);
+            view.tex_coords.push_back(uv);
+        }
+    }
+    return view;
+}
+
+// A level's triangles as the OBJ lists them, one surface after the other,
+// with numbers that are not finite as 0, as the glTF file holds them.
+std::vector<Triangle> finite_triangles(const Expected& expected)
+{
+    std::vector<Triangle> triangles;
+    for (const ExpectedSurface& surface : expected.surfaces) {
+        for (Triangle triangle : surface.triangles) {
+            for (Point& corner : triangle) {
+                for (float& value : corner)
+                    value = std::isfinite(value) ? value : 0.0f;
+            }
+            triangles.push_back(triangle);
+        }
+    }
+    return triangles;
+}
+
+// Whether each triangle, in the same order, has texture coordinates at all
+// its corners, so that the OBJ names them.
+std::vector<bool> textured_triangles(const BspData& level)
+{
+    std::vector<bool> textured;
+    for (const BspSurface& surface : level.surfaces) {
+        const std::span<const uint16_t> corners = level.triangle_indices_of(surface);
+        for (size_t c = 0; c < corners.size(); c += 3)
+            textured.push_back(std::max({corners[c], corners[c + 1], corners[c + 2]}) < level.tex_coords.size());
+    }
+    return textured;
+}
+
+// The order that sorts triangles by their exact positions.
+std::vector<size_t> sorting_order(const std::vector<Triangle>& triangles)
+{
+    std::vector<size_t> order(triangles.size());
+    std::iota(order.begin(), order.end(), size_t{0});
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return triangles[a] < triangles[b]; });
+    return order;
+}
+
+// The same triangles, corners in the same order, as the OBJ (within its six
+// decimals) and the same materials; texture coordinates land on the same
+// texture positions up to whole repeats (assimp counts v from the bottom).
+void expect_gltf_matches_obj(const std::string& name, const std::vector<uint8_t>& bytes)
+{
+    SCOPED_TRACE(name);
+    TempDir dir;
+    const BspData level = convert_in(dir, bytes, "level.obj");
+    convert_in(dir, bytes, "level.glb");
+    const Expected expected = expected_from(level);
+    const AssimpView obj = read_with_assimp(dir.path("level.obj"));
+    const GltfView glb = read_gltf_with_assimp(dir.path("level.glb"));
+    std::vector<Triangle> obj_triangles;
+    std::vector<TriangleUv> obj_tex_coords;
+    std::set<std::string> obj_materials;
+    for (const ExpectedSurface& surface : obj.surfaces) {
+        obj_triangles.insert(obj_triangles.end(), surface.triangles.begin(), surface.triangles.end());
+        obj_tex_coords.insert(obj_tex_coords.end(), surface.tex_coords.begin(), surface.tex_coords.end());
+        obj_materials.insert(surface.texture);
+    }
+    ASSERT_EQ(glb.triangles.size(), obj_triangles.size());
+    EXPECT_EQ(glb.materials.size(), obj_materials.size());
+
+    const std::vector<Triangle> exact = finite_triangles(expected);
+    const std::vector<bool> textured = textured_triangles(level);
+    ASSERT_EQ(exact.size(), obj_triangles.size());
+    const std::vector<size_t> exact_order = sorting_order(exact);
+    const std::vector<size_t> glb_order = sorting_order(glb.triangles);
+    for (size_t i = 0; i < exact.size(); ++i) {
+        const size_t t = exact_order[i];
+        const size_t g = glb_order[i];
+        ASSERT_EQ(glb.triangles[g], exact[t]) << "triangle " << t;
+        for (size_t c = 0; c < 3; ++c) {
+            for (size_t k = 0; k < 3; ++k) {
+                if (std::isfinite(obj_triangles[t][c][k])) {
+                    EXPECT_TRUE(close_enough(glb.triangles[g][c][k], obj_triangles[t][c][k])) << "triangle " << t;
+                }
+            }
+            // Faces without texture coordinates in the OBJ name none.
+            const auto& obj_uv = obj_tex_coords[t][c];
+            const auto& glb_uv = glb.tex_coords[g][c];
+            if (!textured[t] || !std::isfinite(obj_uv[0]) || !std::isfinite(obj_uv[1]))
+                continue;
+            const float repeats = glb_uv[1] - obj_uv[1];
+            EXPECT_TRUE(close_enough(glb_uv[0], obj_uv[0]));
+            EXPECT_NEAR(repeats, std::round(repeats), 1e-5f) << "triangle " << t;
+        }
+    }
+}
+
+TEST(Interop, BinaryGltfHoldsWhatTheObjHolds)
+{
+    expect_gltf_matches_obj("sample", read_bytes(MESHWRIGHT_SAMPLE_LEVEL));
+    for (const NamedLevel& level : glb_test_levels())
+        expect_gltf_matches_obj(level.name, level.bytes);
 }
 
 } // namespace
