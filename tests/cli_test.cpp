@@ -154,6 +154,40 @@ TEST(CommandLine, FileNamesMayHoldAnyCharacter)
         (Outcome{closing_line, "", 0, {{input, level}, {output, expected_obj(material)}, {material, expected_mtl}}}));
 }
 
+// An output whose file name ends in ".glb", in any case, is one binary glTF
+// file: no material file is written or looked at.
+TEST(CommandLine, GlbOutputsAreBinaryGltf)
+{
+    const std::string glb = run_with({{"in.bsp", level}}, {"in.bsp", "level.glb"}).files.at("level.glb");
+    ASSERT_EQ(glb.substr(0, 4), "glTF");
+    struct Case {
+        std::string output;
+        std::map<std::string, std::string> files;
+    };
+    const Case cases[] = {
+        {"LEVEL.GLB", {{"LEVEL.GLB", glb}}},
+        {"maps.d/v1.2/level.GlB", {}},
+        {"x.glb.obj", {{"x.glb.obj", expected_obj("x.glb.mtl")}, {"x.glb.mtl", expected_mtl}}},
+        // The material file it would have is left alone.
+        {"out.glb", {{"out.glb", glb}, {"out.mtl", "mine\n"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.output);
+        TempDir dir;
+        std::map<std::string, std::string> files = {{"in.bsp", level}, {"out.mtl", "mine\n"}};
+        for (const auto& [name, content] : files)
+            write_file(dir.path(name), std::vector<uint8_t>(content.begin(), content.end()));
+        fs::create_directories(dir.path("maps.d/v1.2"));
+        const Outcome outcome = run_in(dir, {"meshwright", "in.bsp", c.output});
+        files.insert(c.files.begin(), c.files.end());
+        files.insert({"maps.d", "<directory>"});
+        EXPECT_EQ(outcome, (Outcome{closing_line, "", 0, files}));
+        if (c.output.starts_with("maps.d")) {
+            EXPECT_EQ(folder_contents(dir.path("maps.d/v1.2")), (std::map<std::string, std::string>{{"level.GlB", glb}}));
+        }
+    }
+}
+
 TEST(CommandLine, OutputMayReplaceTheInput)
 {
     Outcome outcome = run_with({{"in.bsp", level}}, {"in.bsp", "in.bsp"});

@@ -1,6 +1,7 @@
 # Converts levels with the Windows program (under Wine) and with the Linux
-# program, and compares their OBJ and material files byte for byte, except
-# for lines that hold NaN: "%f" writes it in each C library's own way.
+# program, and compares their OBJ, material and binary glTF files byte for
+# byte, except for OBJ lines that hold NaN: "%f" writes it in each C
+# library's own way.
 #   cmake -DWINDOWS_PROGRAM=meshwright.exe -DEMULATOR="env|WINEDEBUG=-all|wine64"
 #         -DLINUX_PROGRAM=meshwright -DWORK=folder -DLEVELS="a.bsp|b.bsp" -P compare_with_linux.cmake
 if(NOT EXISTS "${LINUX_PROGRAM}")
@@ -12,11 +13,13 @@ string(REPLACE "|" ";" levels "${LEVELS}")
 function(convert program level folder)
   file(REMOVE_RECURSE "${folder}")
   file(MAKE_DIRECTORY "${folder}")
-  execute_process(COMMAND ${program} "${level}" level.obj WORKING_DIRECTORY "${folder}" RESULT_VARIABLE status
-                  OUTPUT_QUIET)
-  if(NOT status EQUAL 0)
-    message(FATAL_ERROR "${program} failed on ${level} with ${status}")
-  endif()
+  foreach(output level.obj level.glb)
+    execute_process(COMMAND ${program} "${level}" ${output} WORKING_DIRECTORY "${folder}" RESULT_VARIABLE status
+                    OUTPUT_QUIET)
+    if(NOT status EQUAL 0)
+      message(FATAL_ERROR "${program} failed on ${level} with ${status}")
+    endif()
+  endforeach()
 endfunction()
 
 # The file's lines without those that hold NaN, joined again.
@@ -39,4 +42,10 @@ foreach(level IN LISTS levels)
     file(SIZE "${WORK}/${name}-linux/${file}" size)
     message(STATUS "${name}: ${file} the same on both systems (${size} bytes on Linux)")
   endforeach()
+  file(SHA256 "${WORK}/${name}-windows/level.glb" windows_hash)
+  file(SHA256 "${WORK}/${name}-linux/level.glb" linux_hash)
+  if(NOT windows_hash STREQUAL linux_hash)
+    message(FATAL_ERROR "level.glb of ${level} differs between Windows and Linux")
+  endif()
+  message(STATUS "${name}: level.glb the same on both systems")
 endforeach()

@@ -140,7 +140,8 @@ TEST(SafeOutput, FullDiskKeepsThePreviousFiles)
     const Converted fresh = converted(level);
     ASSERT_LT(fresh.obj.size(), 13000u);
     ASSERT_GT(fresh.mtl.size(), 13000u);
-    const Files previous = {{"in.bsp", level}, {"out.obj", "previous obj\n"}, {"out.mtl", "previous mtl\n"}};
+    const Files previous = {
+        {"in.bsp", level}, {"out.obj", "previous obj\n"}, {"out.mtl", "previous mtl\n"}, {"out.glb", "previous glb\n"}};
     struct Case {
         const char* name;
         std::vector<std::string> args;
@@ -156,6 +157,10 @@ TEST(SafeOutput, FullDiskKeepsThePreviousFiles)
          {"in.bsp", "in.bsp"},
          4096,
          {fresh.closing_line + exception_line(messages::unwritable_obj), "", 1, previous}},
+        {"the binary glTF file does not fit",
+         {"in.bsp", "out.glb"},
+         100,
+         {fresh.closing_line + exception_line(messages::unwritable_gltf), "", 1, previous}},
         {"only the material file does not fit",
          {"in.bsp", "out.obj"},
          13000,
