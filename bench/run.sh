@@ -6,7 +6,8 @@
 # one); their ratios; the peak memory against its limit of 1.25 x input +
 # 16 MiB; the median times on one and two processors (taskset); and the
 # throughput of reading and formatting alone, per processor: the OBJ's
-# megabytes per second of a conversion into a null device on one processor.
+# megabytes per second of a conversion into a null device on one processor;
+# and the median time and peak memory of a conversion to binary glTF.
 # Conversions and copies alternate, run by run, so that both see the same
 # machine.
 # Needs GNU time for the peak memory (Debian package time) and taskset.
@@ -22,7 +23,7 @@ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DMESHWRIGHT_TESTS=OFF >
 cmake --build "$build" -j2 --target meshwright make_big_level >/dev/null
 mkdir -p "$work"
 cd "$work"
-# A null device of its own, so that the material file lands here too.
+# A null device of its own, for the throughput without writing.
 [ -c null ] || mknod null c 1 3 2>/dev/null || echo "no null device here (mknod needs root): MB/s/cpu is left out"
 
 # Seconds of wall time of one command.
@@ -35,8 +36,8 @@ median() {
   sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 
-printf '%-22s %8s %8s %8s %8s %7s %7s %9s %9s %9s %9s %9s\n' shape "OBJ MB" convert "dd" "dd+mv" "/dd" "/dd+mv" \
-  "peak MiB" "limit" "1 cpu" "2 cpus" "MB/s/cpu"
+printf '%-22s %8s %8s %8s %8s %7s %7s %9s %9s %9s %9s %9s %8s %8s %9s\n' shape "OBJ MB" convert "dd" "dd+mv" "/dd" \
+  "/dd+mv" "peak MiB" "limit" "1 cpu" "2 cpus" "MB/s/cpu" "GLB MB" "glb" "glb MiB"
 for shape in $shapes; do
   level=$shape.bsp
   if [ "$shape" = sample ]; then
@@ -48,7 +49,9 @@ for shape in $shapes; do
   bytes=$(stat -c %s out.obj)
   blocks=$(( (bytes + 262143) / 262144 ))
   cp out.obj copy.obj
-  : > convert.txt; : > dd.txt; : > ddmv.txt; : > one.txt; : > two.txt; : > null.txt
+  "$build/meshwright" "$level" out.glb >/dev/null
+  glb_bytes=$(stat -c %s out.glb)
+  : > convert.txt; : > dd.txt; : > ddmv.txt; : > one.txt; : > two.txt; : > null.txt; : > glb.txt
   for _ in $(seq "$runs"); do
     seconds "$build/meshwright" "$level" out.obj >> convert.txt
     seconds dd if=/dev/zero of=copy.obj bs=256K count="$blocks" >> dd.txt
@@ -56,6 +59,7 @@ for shape in $shapes; do
     seconds taskset -c 0 "$build/meshwright" "$level" out.obj >> one.txt
     seconds taskset -c 0,1 "$build/meshwright" "$level" out.obj >> two.txt
     if [ -c null ]; then seconds taskset -c 0 "$build/meshwright" "$level" null >> null.txt; fi
+    seconds "$build/meshwright" "$level" out.glb >> glb.txt
   done
   convert=$(median < convert.txt)
   dd=$(median < dd.txt)
@@ -64,15 +68,18 @@ for shape in $shapes; do
   two=$(median < two.txt)
   null=$(if [ -s null.txt ]; then median < null.txt; else echo 0; fi)
   peak_kib=$(/usr/bin/time -f %M "$build/meshwright" "$level" out.obj 2>&1 >/dev/null | tail -n 1)
+  glb=$(median < glb.txt)
+  glb_peak_kib=$(/usr/bin/time -f %M "$build/meshwright" "$level" out.glb 2>&1 >/dev/null | tail -n 1)
   input=$(stat -c %s "$level")
   awk -v s="$shape" -v b="$bytes" -v c="$convert" -v d="$dd" -v m="$ddmv" -v p="$peak_kib" -v i="$input" \
-      -v o="$one" -v t="$two" -v n="$null" 'BEGIN {
+      -v o="$one" -v t="$two" -v n="$null" -v gb="$glb_bytes" -v g="$glb" -v gp="$glb_peak_kib" 'BEGIN {
     mib = 1048576
     limit = 1.25 * i + 16 * mib
     ratio_dd = d > 0 ? sprintf("%.2f", c / d) : "-"
     ratio_mv = m > 0 ? sprintf("%.2f", c / m) : "-"
-    printf "%-22s %8.1f %8.3f %8.3f %8.3f %7s %7s %9.1f %9.1f %9.3f %9.3f %9.0f\n", s, b / 1e6, c, d, m, ratio_dd,
-           ratio_mv, p * 1024 / mib, limit / mib, o, t, (n > 0 ? b / 1e6 / n : 0)
+    printf "%-22s %8.1f %8.3f %8.3f %8.3f %7s %7s %9.1f %9.1f %9.3f %9.3f %9.0f %8.1f %8.3f %9.1f\n", s, b / 1e6, c, d,
+           m, ratio_dd, ratio_mv, p * 1024 / mib, limit / mib, o, t, (n > 0 ? b / 1e6 / n : 0), gb / 1e6, g,
+           gp * 1024 / mib
   }'
 done
-rm -f copy.obj new.obj out.obj out.mtl null.mtl ./*.txt
+rm -f copy.obj new.obj out.obj out.mtl out.glb ./*.txt
