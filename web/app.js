@@ -1,10 +1,9 @@
 // The Meshwright page: takes a level file, has the converter (meshwright.js,
-// the C++ program built as WebAssembly) turn it into an OBJ and a material
-// file, offers both for download and shows the model as three.js's OBJ and
-// MTL loaders read those very bytes.
+// the C++ program built as WebAssembly) turn it into binary glTF and into an
+// OBJ and a material file, offers all three for download and shows the
+// model as three.js's glTF loader reads the converter's very bytes.
 import * as THREE from 'three';
-import { MTLLoader } from 'three/addons/loaders/MTLLoader.js';
-import { OBJLoader } from 'three/addons/loaders/OBJLoader.js';
+import { GLTFLoader } from 'three/addons/loaders/GLTFLoader.js';
 import { OrbitControls } from 'three/addons/controls/OrbitControls.js';
 
 const page = {
@@ -12,6 +11,7 @@ const page = {
   file: document.getElementById('file'),
   status: document.getElementById('status'),
   result: document.getElementById('result'),
+  downloadGlb: document.getElementById('download-glb'),
   downloadObj: document.getElementById('download-obj'),
   downloadMtl: document.getElementById('download-mtl'),
   counts: document.getElementById('counts'),
@@ -70,13 +70,14 @@ let objectUrls = [];
 function offerDownloads(result) {
   objectUrls.forEach((url) => URL.revokeObjectURL(url));
   objectUrls = [];
-  const offer = (link, bytes, fileName, type) => {
-    const url = URL.createObjectURL(new Blob([bytes], { type }));
+  const offer = (link, parts, fileName, type) => {
+    const url = URL.createObjectURL(new Blob(parts, { type }));
     objectUrls.push(url);
     link.href = url;
     link.download = fileName;
     link.textContent = 'Download ' + fileName;
   };
+  offer(page.downloadGlb, [result.glb], result.name + '.glb', 'model/gltf-binary');
   offer(page.downloadObj, result.obj, result.name + '.obj', 'model/obj');
   offer(page.downloadMtl, result.mtl, result.name + '.mtl', 'model/mtl');
 }
@@ -120,20 +121,27 @@ function disposeModel(model) {
   });
 }
 
-// Reads the files with three.js's own loaders. The level holds no textures,
-// so each material gets a flat colour of its own instead of its bitmap.
-function loadModel(objText, mtlText) {
-  const materials = new MTLLoader().parse(mtlText, '');
-  const names = Object.keys(materials.materialsInfo);
-  names.forEach((name) => delete materials.materialsInfo[name].map_kd);
-  materials.preload();
-  names.forEach((name, index) => {
-    const material = materials.materials[name];
-    material.color.setHSL((index * 0.618034) % 1, 0.55, 0.55);
-    material.specular.setRGB(0, 0, 0);
-    material.flatShading = true;
+// Reads the binary glTF file with three.js's own loader. Each material has
+// the flat colour the converter gave it, since the level holds no textures;
+// without normals in the file, the loader shades every triangle flat.
+function loadModel(glb) {
+  return new Promise((resolve, reject) => {
+    const buffer = glb.buffer.slice(glb.byteOffset, glb.byteOffset + glb.byteLength);
+    new GLTFLoader().parse(buffer, '', (gltf) => resolve(gltf.scene), reject);
   });
-  return { model: new OBJLoader().setMaterials(materials).parse(objText), materialCount: names.length };
+}
+
+// Triangles and distinct materials of a loaded model.
+function countsOf(model) {
+  let triangles = 0;
+  const materials = new Set();
+  model.traverse((node) => {
+    if (node.isMesh) {
+      triangles += (node.geometry.index ? node.geometry.index.count : node.geometry.attributes.position.count) / 3;
+      materials.add(node.material.name);
+    }
+  });
+  return { triangles, materials: materials.size };
 }
 
 function frame(camera, controls, model) {
@@ -148,25 +156,22 @@ function frame(camera, controls, model) {
   controls.update();
 }
 
-function showLevel(result, report) {
+async function showLevel(result, report) {
   viewer ??= makeViewer();
   if (viewer.model) {
     viewer.scene.remove(viewer.model);
     disposeModel(viewer.model);
+    viewer.model = null;
   }
-  const decoder = new TextDecoder();
-  const { model, materialCount } = loadModel(decoder.decode(result.obj), decoder.decode(result.mtl));
+  const model = await loadModel(result.glb);
   viewer.model = model;
   viewer.scene.add(model);
-  let triangles = 0;
-  model.traverse((node) => {
-    if (node.isMesh)
-      triangles += node.geometry.attributes.position.count / 3;
-  });
+  const { triangles, materials } = countsOf(model);
   const vertices = Number((/\tNum vertices: (\d+)/.exec(report) || [0, 0])[1]);
   page.counts.textContent =
     `${vertices.toLocaleString('en')} vertices, ${triangles.toLocaleString('en')} triangles, ` +
-    `${materialCount.toLocaleString('en')} materials`;
+    `${materials.toLocaleString('en')} materials`;
+  page.counts.dataset.triangles = triangles;
   frame(viewer.camera, viewer.controls, model);
   viewer.resize();
 }
@@ -189,10 +194,12 @@ async function open(file) {
     return;
   }
   offerDownloads(result);
+  // The Blobs hold the files now; the pieces may go.
+  result.obj = result.mtl = null;
   page.result.hidden = false;
-  setState('working', `Showing ${result.name}.obj (${megabytes(result.obj.length)})…`);
+  setState('working', `Showing ${result.name}.glb (${megabytes(result.glb.length)})…`);
   await nextFrame();
-  showLevel(result, result.console);
+  await showLevel(result, result.console);
   const seconds = (from, to) => ((to - from) / 1000).toFixed(1);
   setState('done', `${file.name}: converted in ${seconds(started, converted)} s, ` +
                    `shown in ${seconds(converted, performance.now())} s.`);

@@ -188,13 +188,15 @@ class GlbJson {
             low = {std::min(low.x, v.x), std::min(low.y, v.y), std::min(low.z, v.z)};
             high = {std::max(high.x, v.x), std::max(high.y, v.y), std::max(high.z, v.z)};
         }
-        json_ += R"(,"accessors":[{"bufferView":0,"componentType":5126)";
+        json_ += R"(,"accessors":[{"bufferView":0)";
+        key_uint("componentType", float_component);
         key_uint("count", vertices);
         json_ += R"(,"type":"VEC3","min":)";
         vector3(low);
         json_ += R"(,"max":)";
         vector3(high);
-        json_ += R"(},{"bufferView":1,"componentType":5126)";
+        json_ += R"(},{"bufferView":1)";
+        key_uint("componentType", float_component);
         key_uint("count", vertices);
         json_ += R"(,"type":"VEC2"})";
         for (const GlbPlan::Primitive& primitive : plan_.primitives()) {

@@ -1,8 +1,9 @@
 // Tests the page in Debian's Chromium, driven headless by puppeteer-core,
 // against the Linux program's own output:
 //   - the sample level, chosen through the file input, gives the report that
-//     "meshwright -v" prints, and downloads that equal its OBJ and MTL byte
-//     for byte; the 3D view is not blank;
+//     "meshwright -v" prints, and downloads that equal its binary glTF, OBJ
+//     and MTL files byte for byte; the 3D view, read from the glTF file, has
+//     the level's triangles and is not blank;
 //   - a damaged level shows the program's message and offers no download;
 //   - the page does the same opened from its folder (file://), without a server.
 // The site is served on 127.0.0.1 with python3 -m http.server.
@@ -49,8 +50,11 @@ function expectedFor(converter, level, work) {
     console = error.stdout.toString('latin1');
     status = error.status;
   }
+  if (status === 0)
+    execFileSync(converter, [path.basename(level), name + '.glb'], { cwd: folder });
   const read = (file) => (fs.existsSync(path.join(folder, file)) ? fs.readFileSync(path.join(folder, file)) : null);
-  return { console, status, name, obj: read(name + '.obj'), mtl: read(name + '.mtl') };
+  const triangles = [...console.matchAll(/num triangles: (\d+)/g)].reduce((sum, match) => sum + Number(match[1]), 0);
+  return { console, status, name, triangles, glb: read(name + '.glb'), obj: read(name + '.obj'), mtl: read(name + '.mtl') };
 }
 
 // Serves `site` on 127.0.0.1 and resolves to the server and its address.
@@ -132,6 +136,10 @@ async function checkSample(page, client, sample, expected, work, screenshot) {
   assert.equal(shown.state, 'done', shown.status);
   assert.equal(shown.report, expected.console, 'the report is what "meshwright -v" prints');
   const downloads = fs.mkdtempSync(path.join(work, 'downloads-'));
+  const glb = await download(page, client, '#download-glb', downloads, expected.name + '.glb');
+  assert.ok(glb.equals(expected.glb), 'the downloaded glTF file is the program\'s, byte for byte');
+  const triangles = await page.evaluate(() => Number(document.getElementById('counts').dataset.triangles));
+  assert.equal(triangles, expected.triangles, 'the view shows every triangle of the level');
   const obj = await download(page, client, '#download-obj', downloads, expected.name + '.obj');
   const mtl = await download(page, client, '#download-mtl', downloads, expected.name + '.mtl');
   assert.ok(obj.equals(expected.obj), 'the downloaded OBJ is the program\'s, byte for byte');
@@ -140,8 +148,8 @@ async function checkSample(page, client, sample, expected, work, screenshot) {
   assert.ok(share > 0.05, `the 3D view shows the level (${(share * 100).toFixed(1)}% of its pixels drawn)`);
   if (screenshot)
     await page.screenshot({ path: screenshot });
-  console.log(`sample: report, OBJ (${obj.length} bytes) and MTL match; ${(share * 100).toFixed(0)}% of the view ` +
-              `drawn; "${shown.status}"`);
+  console.log(`sample: report, glTF (${glb.length} bytes), OBJ (${obj.length} bytes) and MTL match; ` +
+              `${triangles} triangles shown; ${(share * 100).toFixed(0)}% of the view drawn; "${shown.status}"`);
 }
 
 async function checkDamaged(page, damaged, expected) {
@@ -153,10 +161,11 @@ async function checkDamaged(page, damaged, expected) {
   console.log(`damaged level: "${shown.status}", no download offered`);
 }
 
-// The renderer processes' resident memory, in MiB.
+// The browser's memory, all its processes together, in MiB: their
+// proportional set sizes, so that pages they share count once.
 function browserMemory(browser) {
   const pid = browser.process().pid;
-  const tree = execFileSync('ps', ['-e', '-o', 'pid=,ppid=,rss=']).toString().trim().split('\n')
+  const tree = execFileSync('ps', ['-e', '-o', 'pid=,ppid=']).toString().trim().split('\n')
     .map((line) => line.trim().split(/\s+/).map(Number));
   const family = new Set([pid]);
   for (let grew = true; grew;) {
@@ -168,13 +177,23 @@ function browserMemory(browser) {
       }
     }
   }
-  return tree.filter(([child]) => family.has(child)).reduce((sum, [, , rss]) => sum + rss, 0) / 1024;
+  let kib = 0;
+  for (const member of family) {
+    try {
+      const rollup = fs.readFileSync(`/proc/${member}/smaps_rollup`, 'utf8');
+      kib += Number((/^Pss:\s+(\d+)/m.exec(rollup) || [0, 0])[1]);
+    } catch {
+      // The process ended meanwhile.
+    }
+  }
+  return kib / 1024;
 }
 
 async function measure(browser, address, level) {
   const page = await browser.newPage();
   await page.goto(address + 'index.html');
   await page.waitForFunction(() => document.body.dataset.state === 'ready');
+  const before = browserMemory(browser);
   let peak = 0;
   const sampler = setInterval(() => {
     peak = Math.max(peak, browserMemory(browser));
@@ -184,7 +203,8 @@ async function measure(browser, address, level) {
   const seconds = (Date.now() - started) / 1000;
   clearInterval(sampler);
   console.log(`${path.basename(level)}: ${shown.state} in ${seconds.toFixed(1)} s ("${shown.status}"); ` +
-              `browser memory peak ${peak.toFixed(0)} MiB, now ${browserMemory(browser).toFixed(0)} MiB`);
+              `browser memory ${before.toFixed(0)} MiB before, peak ${peak.toFixed(0)} MiB, ` +
+              `now ${browserMemory(browser).toFixed(0)} MiB`);
 }
 
 async function main() {
@@ -217,8 +237,15 @@ async function main() {
     console.log('opened from its folder: the sample converts and shows');
     assert.deepEqual(problems, [], 'no script errors');
 
-    if (settings.measure)
-      await measure(browser, address, settings.measure);
+    if (settings.measure) {
+      // In a browser of its own, so that the pages above do not count.
+      const fresh = await launch(work);
+      try {
+        await measure(fresh, address, settings.measure);
+      } finally {
+        await fresh.close();
+      }
+    }
   } finally {
     await browser.close();
     server.kill();
