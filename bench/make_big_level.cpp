@@ -6,8 +6,13 @@
 //   one_big_surface        one surface of four million triangles (24 MB)
 //   degenerate             the benchmark level with nine triangles in ten
 //                          collapsed onto a line or a point (NaN normals)
+//   small_triangles        16 layers of a 256 x 256 grid of small triangles
+//                          (2 million triangles, for the page's preview)
+//   over_preview_budget    5 such layers (650,000 triangles, just over the
+//                          page's preview budget)
 //
 //   make_big_level SHAPE OUTPUT
+#include <cmath>
 #include <cstdio>
 #include <iostream>
 #include <random>
@@ -63,6 +68,42 @@ void add_surfaces(LevelPlan& plan, std::mt19937& random, size_t surfaces, size_t
     }
 }
 
+// A gently rolling 256 x 256 grid of vertices one unit apart, covered
+// `layers` times by surfaces of two triangles per square, each layer a model
+// of its own with a texture of its own.
+LevelPlan grid_layers(std::mt19937& random, size_t layers)
+{
+    constexpr int side = 256;
+    std::uniform_real_distribution<float> bump(-0.2f, 0.2f);
+    LevelPlan plan;
+    for (int y = 0; y < side; ++y) {
+        for (int x = 0; x < side; ++x) {
+            const float height = 8.0f * std::sin(static_cast<float>(x) / 20.0f) * std::cos(static_cast<float>(y) / 25.0f);
+            plan.vertices.push_back({static_cast<float>(x), height + bump(random), static_cast<float>(y)});
+            plan.tex_coords.push_back({static_cast<float>(x) / 16.0f, static_cast<float>(y) / 16.0f});
+        }
+    }
+    for (size_t layer = 0; layer < layers; ++layer) {
+        plan.models.push_back("layer_" + std::to_string(layer));
+        for (int row = 0; row + 1 < side; ++row) {
+            GeometryRecord record;
+            for (int x = 0; x < side; ++x) {
+                record.local_indices.push_back(static_cast<uint16_t>(row * side + x));
+                record.local_indices.push_back(static_cast<uint16_t>((row + 1) * side + x));
+            }
+            for (int x = 0; x + 1 < side; ++x) {
+                const auto corner = [&](int dx, int dy) { return static_cast<uint16_t>(2 * (x + dx) + dy); };
+                // Facing up in the converted files.
+                record.corners.push_back({corner(0, 0), corner(1, 1), corner(1, 0)});
+                record.corners.push_back({corner(0, 0), corner(0, 1), corner(1, 1)});
+            }
+            plan.surfaces.push_back({static_cast<uint32_t>(layer), "textures/layer_" + std::to_string(layer)});
+            plan.geometry.push_back(std::move(record));
+        }
+    }
+    return plan;
+}
+
 LevelPlan level_of_shape(const std::string& shape)
 {
     std::mt19937 random(20261207);
@@ -73,6 +114,10 @@ LevelPlan level_of_shape(const std::string& shape)
     } else if (shape == "one_triangle_surfaces") {
         add_vertices(plan, random, 65536);
         add_surfaces(plan, random, 1'000'000, 1, 3, false);
+    } else if (shape == "small_triangles") {
+        plan = grid_layers(random, 16);
+    } else if (shape == "over_preview_budget") {
+        plan = grid_layers(random, 5);
     } else if (shape == "one_big_surface") {
         add_vertices(plan, random, 65536);
         add_surfaces(plan, random, 1, 4'000'000, 65536, false);
@@ -89,7 +134,8 @@ int main(int argc, char** argv)
 {
     using namespace meshwright;
     if (argc != 3) {
-        std::cerr << "usage: make_big_level benchmark|one_triangle_surfaces|one_big_surface|degenerate OUTPUT\n";
+        std::cerr << "usage: make_big_level benchmark|one_triangle_surfaces|one_big_surface|degenerate|small_triangles|"
+                     "over_preview_budget OUTPUT\n";
         return 2;
     }
     try {

@@ -1,10 +1,14 @@
 // The Meshwright page: takes a level file, has the converter (meshwright.js,
 // the C++ program built as WebAssembly) turn it into binary glTF and into an
 // OBJ and a material file, offers all three for download and shows the
-// model as three.js's glTF loader reads the converter's very bytes.
+// model as three.js's glTF loader reads the converter's binary glTF file (or
+// a simplified copy of it, for a level of very many triangles). The work
+// runs on a worker where the browser allows, so that the page answers
+// clicks all the while.
 import * as THREE from 'three';
 import { GLTFLoader } from 'three/addons/loaders/GLTFLoader.js';
 import { OrbitControls } from 'three/addons/controls/OrbitControls.js';
+import { convertSteps } from './steps.js';
 
 const page = {
   drop: document.getElementById('drop'),
@@ -16,6 +20,7 @@ const page = {
   downloadMtl: document.getElementById('download-mtl'),
   counts: document.getElementById('counts'),
   view: document.getElementById('view'),
+  unavailable: document.getElementById('view-unavailable'),
   reportBox: document.getElementById('report-box'),
   report: document.getElementById('report'),
 };
@@ -32,32 +37,53 @@ function megabytes(bytes) {
   return (bytes / 1e6).toFixed(bytes < 1e6 ? 3 : 1) + ' MB';
 }
 
+function seconds(from, to) {
+  return ((to - from) / 1000).toFixed(1);
+}
+
 // Lets the browser paint the status before a long step on this thread.
-function nextFrame() {
+function nextPaint() {
   return new Promise((resolve) => setTimeout(resolve, 20));
 }
 
-// Converts on a worker, so that the page stays responsive; a page opened
-// from a local folder may not start one, and then converts on its own thread.
-async function runConverter(file) {
+// Resolves once the frame drawn now is on the screen.
+function frameShown() {
+  return new Promise((resolve) => requestAnimationFrame(() => requestAnimationFrame(resolve)));
+}
+
+// The converter's own words for a level it rejected: its message without
+// the "Exception thrown: " before it, or its last line.
+function messageOf(console) {
+  const lines = console.split('\n').filter((line) => line !== '');
+  const thrown = lines.find((line) => line.startsWith('Exception thrown: '));
+  return thrown ? thrown.slice('Exception thrown: '.length) : lines[lines.length - 1] || 'no message';
+}
+
+// Runs the steps of one level on a worker, or on this page where no worker
+// can be started (a page opened from a local folder); `onStep` gets each
+// step's result.
+async function runSteps(file, onStep) {
   const bytes = new Uint8Array(await file.arrayBuffer());
   let worker = null;
   try {
-    worker = new Worker('meshwright.js');
+    worker = new Worker('worker.js');
   } catch {
-    await nextFrame();
-    return convertLevel(bytes, file.name);
+    await nextPaint();
+    return convertSteps(bytes, file.name, onStep);
   }
   return new Promise((resolve) => {
     worker.onmessage = (event) => {
-      worker.terminate();
-      resolve(event.data);
+      onStep(event.data);
+      if (event.data.step === 'obj' || event.data.step === 'failed') {
+        worker.terminate();
+        resolve();
+      }
     };
     worker.onerror = async (event) => {
       event.preventDefault();
       worker.terminate();
-      await nextFrame();
-      resolve(await convertLevel(bytes, file.name));
+      await nextPaint();
+      resolve(convertSteps(bytes, file.name, onStep));
     };
     worker.postMessage({ bytes, fileName: file.name });
   });
@@ -67,19 +93,22 @@ async function runConverter(file) {
 
 let objectUrls = [];
 
-function offerDownloads(result) {
+function forgetDownloads() {
   objectUrls.forEach((url) => URL.revokeObjectURL(url));
   objectUrls = [];
-  const offer = (link, parts, fileName, type) => {
-    const url = URL.createObjectURL(new Blob(parts, { type }));
-    objectUrls.push(url);
-    link.href = url;
-    link.download = fileName;
-    link.textContent = 'Download ' + fileName;
-  };
-  offer(page.downloadGlb, [result.glb], result.name + '.glb', 'model/gltf-binary');
-  offer(page.downloadObj, result.obj, result.name + '.obj', 'model/obj');
-  offer(page.downloadMtl, result.mtl, result.name + '.mtl', 'model/mtl');
+  for (const link of [page.downloadGlb, page.downloadObj, page.downloadMtl]) {
+    link.removeAttribute('href');
+    link.classList.add('pending');
+  }
+}
+
+function offer(link, parts, fileName, type) {
+  const url = URL.createObjectURL(new Blob(parts, { type }));
+  objectUrls.push(url);
+  link.href = url;
+  link.download = fileName;
+  link.textContent = 'Download ' + fileName;
+  link.classList.remove('pending');
 }
 
 // ---- 3D view
@@ -90,7 +119,6 @@ let viewer = null;
 function makeViewer() {
   const renderer = new THREE.WebGLRenderer({ antialias: true, preserveDrawingBuffer: true });
   renderer.setPixelRatio(window.devicePixelRatio);
-  page.view.appendChild(renderer.domElement);
   const scene = new THREE.Scene();
   scene.background = background;
   scene.add(new THREE.HemisphereLight(0xffffff, 0x404050, 1.6));
@@ -108,8 +136,14 @@ function makeViewer() {
     camera.updateProjectionMatrix();
     render();
   };
-  new ResizeObserver(resize).observe(page.view);
-  return { renderer, scene, camera, controls, render, resize, model: null };
+  const observer = new ResizeObserver(resize);
+  observer.observe(page.view);
+  renderer.domElement.addEventListener('webglcontextlost', (event) => {
+    event.preventDefault();
+    dropViewer('the graphics context was lost');
+  });
+  page.view.appendChild(renderer.domElement);
+  return { renderer, scene, camera, controls, render, resize, observer, model: null };
 }
 
 function disposeModel(model) {
@@ -121,7 +155,21 @@ function disposeModel(model) {
   });
 }
 
-// Reads the binary glTF file with three.js's own loader. Each material has
+// Puts the reason in place of the view; a later level tries again.
+function dropViewer(reason) {
+  if (viewer) {
+    viewer.observer.disconnect();
+    viewer.renderer.domElement.remove();
+    viewer.renderer.dispose();
+    viewer = null;
+  }
+  page.view.hidden = true;
+  page.unavailable.hidden = false;
+  page.unavailable.textContent =
+    `3D preview unavailable in this browser: ${reason.replace(/\.+$/, '')}. The downloads are complete.`;
+}
+
+// Reads a binary glTF file with three.js's own loader. Each material has
 // the flat colour the converter gave it, since the level holds no textures;
 // without normals in the file, the loader shades every triangle flat.
 function loadModel(glb) {
@@ -131,17 +179,13 @@ function loadModel(glb) {
   });
 }
 
-// Triangles and distinct materials of a loaded model.
-function countsOf(model) {
-  let triangles = 0;
+function materialCount(model) {
   const materials = new Set();
   model.traverse((node) => {
-    if (node.isMesh) {
-      triangles += (node.geometry.index ? node.geometry.index.count : node.geometry.attributes.position.count) / 3;
+    if (node.isMesh)
       materials.add(node.material.name);
-    }
   });
-  return { triangles, materials: materials.size };
+  return materials.size;
 }
 
 function frame(camera, controls, model) {
@@ -156,24 +200,45 @@ function frame(camera, controls, model) {
   controls.update();
 }
 
-async function showLevel(result, report) {
+// Shows the preview and resolves once its first frame is drawn; throws when
+// the browser cannot draw it.
+async function showLevel(preview) {
+  page.view.hidden = false;
+  page.unavailable.hidden = true;
   viewer ??= makeViewer();
+  if (!viewer.renderer.getContext() || viewer.renderer.getContext().isContextLost())
+    throw new Error('no WebGL context');
   if (viewer.model) {
     viewer.scene.remove(viewer.model);
     disposeModel(viewer.model);
     viewer.model = null;
   }
-  const model = await loadModel(result.glb);
+  const model = await loadModel(preview.glb);
   viewer.model = model;
   viewer.scene.add(model);
-  const { triangles, materials } = countsOf(model);
-  const vertices = Number((/\tNum vertices: (\d+)/.exec(report) || [0, 0])[1]);
-  page.counts.textContent =
-    `${vertices.toLocaleString('en')} vertices, ${triangles.toLocaleString('en')} triangles, ` +
-    `${materials.toLocaleString('en')} materials`;
-  page.counts.dataset.triangles = triangles;
   frame(viewer.camera, viewer.controls, model);
+  // Shaders compile in the background where the browser can, so that the
+  // first frame does not hold up the page.
+  await viewer.renderer.compileAsync(viewer.scene, viewer.camera);
   viewer.resize();
+  await frameShown();
+  return materialCount(model);
+}
+
+function describeCounts(report, preview, materials) {
+  const vertices = Number((/\tNum vertices: (\d+)/.exec(report) || [0, 0])[1]);
+  const number = (value) => value.toLocaleString('en');
+  page.counts.dataset.triangles = preview.shownTriangles;
+  page.counts.textContent = `${number(vertices)} vertices, ${number(preview.triangles)} triangles` +
+                            (materials === null ? '' : `, ${number(materials)} materials`);
+}
+
+function simplifiedNote(preview) {
+  if (preview.shownTriangles === preview.triangles)
+    return '';
+  const number = (value) => value.toLocaleString('en');
+  return `; preview simplified to ${number(preview.shownTriangles)} of ${number(preview.triangles)} triangles; ` +
+         'downloads are exact';
 }
 
 // ---- One level
@@ -183,26 +248,52 @@ async function open(file) {
     return;
   page.result.hidden = true;
   page.reportBox.hidden = true;
-  setState('working', `Converting ${file.name} (${megabytes(file.size)})…`);
+  forgetDownloads();
+  setState('working', `Reading ${file.name}…`);
   const started = performance.now();
-  const result = await runConverter(file);
-  const converted = performance.now();
-  page.report.textContent = result.console;
-  page.reportBox.hidden = false;
-  if (result.status !== 0) {
-    setState('failed', `The converter rejected ${file.name}: status ${result.status}.`);
+  let converted = 0;
+  let shownAt = 0;
+  let preview = null;
+  let failed = false;
+  let showing = Promise.resolve();
+  await runSteps(file, (message) => {
+    if (message.step === 'converting') {
+      setState('working', `Converting ${file.name} (${megabytes(file.size)})…`);
+    } else if (message.step === 'preparing') {
+      setState('working', `Preparing the preview of ${file.name}…`);
+    } else if (message.step === 'failed') {
+      failed = true;
+      page.report.textContent = message.console;
+      page.reportBox.hidden = false;
+      setState('failed', `${file.name}: ${messageOf(message.console)}`);
+    } else if (message.step === 'preview') {
+      converted = performance.now();
+      preview = { ...message.preview, name: message.name };
+      page.report.textContent = message.console;
+      page.reportBox.hidden = false;
+      offer(page.downloadGlb, [message.glb], message.name + '.glb', 'model/gltf-binary');
+      page.result.hidden = false;
+      setState('working', `Showing ${message.name}.glb (${megabytes(message.glb.length)})…`);
+      showing = showLevel(preview).then((materials) => {
+        shownAt = performance.now();
+        describeCounts(message.console, preview, materials);
+      }).catch((error) => {
+        dropViewer(error.message || String(error));
+        describeCounts(message.console, preview, null);
+      });
+    } else if (message.step === 'obj' && message.status === 0) {
+      offer(page.downloadObj, [message.obj], preview.name + '.obj', 'model/obj');
+      offer(page.downloadMtl, [message.mtl], preview.name + '.mtl', 'model/mtl');
+    } else if (message.step === 'obj') {
+      page.report.textContent += message.console;
+    }
+  });
+  if (failed)
     return;
-  }
-  offerDownloads(result);
-  // The Blobs hold the files now; the pieces may go.
-  result.obj = result.mtl = null;
-  page.result.hidden = false;
-  setState('working', `Showing ${result.name}.glb (${megabytes(result.glb.length)})…`);
-  await nextFrame();
-  await showLevel(result, result.console);
-  const seconds = (from, to) => ((to - from) / 1000).toFixed(1);
-  setState('done', `${file.name}: converted in ${seconds(started, converted)} s, ` +
-                   `shown in ${seconds(converted, performance.now())} s.`);
+  await showing;
+  document.body.dataset.firstFrame = shownAt ? Math.round(shownAt - started) : '';
+  const shown = shownAt ? `, shown in ${seconds(converted, shownAt)} s` : '; 3D preview unavailable';
+  setState('done', `${file.name}: converted in ${seconds(started, converted)} s${shown}${simplifiedNote(preview)}.`);
 }
 
 page.file.addEventListener('change', () => open(page.file.files[0]));

@@ -1,8 +1,7 @@
 // Appended to emscripten's output, outside its module factory: converts a
-// level to binary glTF and to OBJ and material file, each in a fresh
+// level to binary glTF or to OBJ and material file, each time in a fresh
 // instance of the converter, and hands back what it printed, its status and
-// the files it wrote. The same file serves the page (which calls
-// convertLevel) and its worker (which answers messages).
+// the files it wrote. The page and its worker both load it.
 
 // The name of a level's file without its last extension: "e1m1.bsp" gives "e1m1".
 function levelStem(fileName) {
@@ -74,29 +73,20 @@ async function runOnce(bytes, fileName, verbose, outputs) {
   return { console: lines.length ? lines.join('\n') + '\n' : '', status, files };
 }
 
-// bytes: the level file's bytes (Uint8Array); fileName: its name.
-// Returns { console, status, name, glb, obj, mtl }: the glTF file as one
-// Uint8Array, the OBJ and material file as lists of pieces (null when the
-// converter wrote none). The report is the one of the binary glTF
-// conversion, "meshwright -v LEVEL NAME.glb".
-async function convertLevel(bytes, fileName) {
+// bytes: the level file's bytes (Uint8Array); fileName: its name. Converts
+// as "meshwright -v LEVEL NAME.glb" does and returns { console, status,
+// name, glb } with the file as one Uint8Array (null when none was written).
+async function convertToGlb(bytes, fileName) {
   const name = levelStem(fileName);
-  const glb = await runOnce(bytes, fileName, true, [name + '.glb']);
-  const glbParts = glb.files[name + '.glb'];
-  const result = { console: glb.console, status: glb.status, name, glb: glbParts && joined(glbParts), obj: null, mtl: null };
-  if (glb.status !== 0)
-    return result;
-  const obj = await runOnce(bytes, fileName, false, [name + '.obj', name + '.mtl']);
-  if (obj.status !== 0)
-    return { ...result, console: result.console + obj.console, status: obj.status };
-  return { ...result, obj: obj.files[name + '.obj'], mtl: obj.files[name + '.mtl'] };
+  const run = await runOnce(bytes, fileName, true, [name + '.glb']);
+  const parts = run.files[name + '.glb'];
+  return { console: run.console, status: run.status, name, glb: parts && joined(parts) };
 }
 
-if (typeof WorkerGlobalScope !== 'undefined' && self instanceof WorkerGlobalScope) {
-  self.onmessage = async (event) => {
-    const result = await convertLevel(event.data.bytes, event.data.fileName);
-    const transfer = [result.glb, ...(result.obj || []), ...(result.mtl || [])].filter(Boolean)
-      .map((array) => array.buffer);
-    self.postMessage(result, transfer);
-  };
+// Converts as "meshwright LEVEL NAME.obj" does and returns { console,
+// status, obj, mtl } with the files as lists of pieces.
+async function convertToObj(bytes, fileName) {
+  const name = levelStem(fileName);
+  const run = await runOnce(bytes, fileName, false, [name + '.obj', name + '.mtl']);
+  return { console: run.console, status: run.status, obj: run.files[name + '.obj'], mtl: run.files[name + '.mtl'] };
 }

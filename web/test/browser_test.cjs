@@ -4,14 +4,22 @@
 //     "meshwright -v" prints, and downloads that equal its binary glTF, OBJ
 //     and MTL files byte for byte; the 3D view, read from the glTF file, has
 //     the level's triangles and is not blank;
-//   - a damaged level shows the program's message and offers no download;
+//   - the view's counts are the converter's: vertices, triangles, materials;
+//   - a level over the preview's triangle budget is shown simplified, says
+//     so with both counts, and its downloads are still exact;
+//   - a damaged level puts the program's message in the status line and
+//     offers no download;
+//   - without WebGL the sample still ends done, says that the preview is
+//     unavailable, and offers the exact downloads and the report;
 //   - the page does the same opened from its folder (file://), without a server.
 // The site is served on 127.0.0.1 with python3 -m http.server.
 //
-//   node browser_test.cjs --site DIR --converter MESHWRIGHT --sample SAMPLE.bsp
-//                         [--screenshot OUT.png] [--measure LEVEL.bsp]
-// --screenshot saves the sample's preview; --measure converts a further level
-// and prints the time it took and the browser's memory, without checking.
+//   node browser_test.cjs --site DIR --converter MESHWRIGHT --sample SAMPLE.bsp --level-maker MAKE_BIG_LEVEL
+//                         [--screenshot OUT.png] [--measure LEVEL.bsp,LEVEL.bsp...]
+// --screenshot saves the sample's preview; --measure opens further levels,
+// with and without WebGL, and prints for each the time to its first frame,
+// the browser's peak memory and the longest task on the page's thread,
+// without checking.
 'use strict';
 const assert = require('node:assert/strict');
 const { execFileSync, spawn } = require('node:child_process');
@@ -32,7 +40,8 @@ function options() {
     converter: absolute('--converter'),
     sample: absolute('--sample'),
     screenshot: absolute('--screenshot'),
-    measure: absolute('--measure'),
+    levelMaker: absolute('--level-maker'),
+    measure: value('--measure') ? value('--measure').split(',').map((level) => path.resolve(level)) : [],
   };
 }
 
@@ -54,7 +63,13 @@ function expectedFor(converter, level, work) {
     execFileSync(converter, [path.basename(level), name + '.glb'], { cwd: folder });
   const read = (file) => (fs.existsSync(path.join(folder, file)) ? fs.readFileSync(path.join(folder, file)) : null);
   const triangles = [...console.matchAll(/num triangles: (\d+)/g)].reduce((sum, match) => sum + Number(match[1]), 0);
-  return { console, status, name, triangles, glb: read(name + '.glb'), obj: read(name + '.obj'), mtl: read(name + '.mtl') };
+  const vertices = Number((/\tNum vertices: (\d+)/.exec(console) || [0, 0])[1]);
+  const glb = read(name + '.glb');
+  // The materials the binary glTF file names, one per texture with triangles.
+  const materials = glb ? (/"materials":\[(.*?)\],"accessors"/.exec(glb.toString('latin1')) || ['', ''])[1]
+    .split('"name":').length - 1 : 0;
+  return { console, status, name, triangles, vertices, materials, glb, obj: read(name + '.obj'),
+           mtl: read(name + '.mtl') };
 }
 
 // Serves `site` on 127.0.0.1 and resolves to the server and its address.
@@ -72,7 +87,7 @@ function serve(site) {
   });
 }
 
-async function launch(work) {
+async function launch(work, extraArgs = []) {
   return puppeteer.launch({
     executablePath: '/usr/bin/chromium',
     headless: true,
@@ -80,7 +95,7 @@ async function launch(work) {
     args: [
       '--no-sandbox', '--no-first-run', '--disable-quic', '--disable-background-networking',
       '--disable-component-update', '--disable-sync', '--use-angle=swiftshader', '--enable-unsafe-swiftshader',
-      '--window-size=1000,1100',
+      '--window-size=1000,1100', ...extraArgs,
     ],
     defaultViewport: { width: 1000, height: 1100 },
   });
@@ -97,6 +112,9 @@ async function openLevel(page, level) {
     status: document.getElementById('status').textContent,
     report: document.getElementById('report').textContent,
     resultShown: !document.getElementById('result').hidden,
+    counts: document.getElementById('counts').textContent,
+    unavailable: document.getElementById('view-unavailable').hidden ? '' :
+      document.getElementById('view-unavailable').textContent,
   }));
 }
 
@@ -131,25 +149,32 @@ function drawnShare(page) {
   });
 }
 
-async function checkSample(page, client, sample, expected, work, screenshot) {
+// The three downloads equal the program's files byte for byte.
+async function checkDownloads(page, expected, work) {
+  const client = await page.createCDPSession();
+  const downloads = fs.mkdtempSync(path.join(work, 'downloads-'));
+  for (const kind of ['glb', 'obj', 'mtl']) {
+    const bytes = await download(page, client, '#download-' + kind, downloads, expected.name + '.' + kind);
+    assert.ok(bytes.equals(expected[kind]), `the downloaded ${kind} file is the program's, byte for byte`);
+  }
+  await client.detach();
+}
+
+async function checkSample(page, sample, expected, work, screenshot) {
   const shown = await openLevel(page, sample);
   assert.equal(shown.state, 'done', shown.status);
   assert.equal(shown.report, expected.console, 'the report is what "meshwright -v" prints');
-  const downloads = fs.mkdtempSync(path.join(work, 'downloads-'));
-  const glb = await download(page, client, '#download-glb', downloads, expected.name + '.glb');
-  assert.ok(glb.equals(expected.glb), 'the downloaded glTF file is the program\'s, byte for byte');
+  await checkDownloads(page, expected, work);
   const triangles = await page.evaluate(() => Number(document.getElementById('counts').dataset.triangles));
   assert.equal(triangles, expected.triangles, 'the view shows every triangle of the level');
-  const obj = await download(page, client, '#download-obj', downloads, expected.name + '.obj');
-  const mtl = await download(page, client, '#download-mtl', downloads, expected.name + '.mtl');
-  assert.ok(obj.equals(expected.obj), 'the downloaded OBJ is the program\'s, byte for byte');
-  assert.ok(mtl.equals(expected.mtl), 'the downloaded MTL is the program\'s, byte for byte');
+  assert.equal(shown.counts, `${expected.vertices} vertices, ${expected.triangles} triangles, ` +
+                             `${expected.materials} materials`);
   const share = await drawnShare(page);
   assert.ok(share > 0.05, `the 3D view shows the level (${(share * 100).toFixed(1)}% of its pixels drawn)`);
   if (screenshot)
     await page.screenshot({ path: screenshot });
-  console.log(`sample: report, glTF (${glb.length} bytes), OBJ (${obj.length} bytes) and MTL match; ` +
-              `${triangles} triangles shown; ${(share * 100).toFixed(0)}% of the view drawn; "${shown.status}"`);
+  console.log(`sample: report, glTF, OBJ and MTL match; "${shown.counts}"; ` +
+              `${(share * 100).toFixed(0)}% of the view drawn; "${shown.status}"`);
 }
 
 async function checkDamaged(page, damaged, expected) {
@@ -157,8 +182,38 @@ async function checkDamaged(page, damaged, expected) {
   assert.equal(shown.state, 'failed', shown.status);
   assert.equal(shown.report, expected.console, 'the report is what "meshwright -v" prints');
   assert.match(shown.report, /Exception thrown: Invalid \.bsp file! Unexpected end of file!\n/);
+  assert.equal(shown.status, 'damaged.bsp: Invalid .bsp file! Unexpected end of file!');
   assert.ok(!shown.resultShown, 'no download is offered');
   console.log(`damaged level: "${shown.status}", no download offered`);
+}
+
+async function checkOverBudget(page, level, expected, work) {
+  const shown = await openLevel(page, level);
+  assert.equal(shown.state, 'done', shown.status);
+  const note = /preview simplified to ([\d,]+) of ([\d,]+) triangles; downloads are exact/.exec(shown.status);
+  assert.ok(note, shown.status);
+  const [shownTriangles, triangles] = [note[1], note[2]].map((count) => Number(count.replace(/,/g, '')));
+  assert.equal(triangles, expected.triangles);
+  assert.ok(shownTriangles > 0 && shownTriangles <= 500000, `${shownTriangles} triangles shown`);
+  await checkDownloads(page, expected, work);
+  const share = await drawnShare(page);
+  assert.ok(share > 0.05, `the simplified level is drawn (${(share * 100).toFixed(1)}% of the view)`);
+  console.log(`over the budget: "${shown.status}"; downloads match; ${(share * 100).toFixed(0)}% of the view drawn`);
+}
+
+async function checkWithoutWebgl(browser, address, sample, expected, work, problems) {
+  const page = await browser.newPage();
+  page.on('pageerror', (error) => problems.push(String(error)));
+  await page.goto(address + 'index.html');
+  await page.waitForFunction(() => document.body.dataset.state === 'ready');
+  for (let round = 0; round < 2; ++round) {
+    const shown = await openLevel(page, sample);
+    assert.equal(shown.state, 'done', shown.status);
+    assert.match(shown.unavailable, /^3D preview unavailable in this browser: /);
+    assert.equal(shown.report, expected.console);
+    await checkDownloads(page, expected, work);
+    console.log(`without WebGL: "${shown.status}"; "${shown.unavailable}"; downloads match`);
+  }
 }
 
 // The browser's memory, all its processes together, in MiB: their
@@ -189,10 +244,24 @@ function browserMemory(browser) {
   return kib / 1024;
 }
 
-async function measure(browser, address, level) {
+// Records the longest task on the page's thread, for measure().
+function watchLongTasks() {
+  window.longestTask = 0;
+  new PerformanceObserver((list) => {
+    for (const entry of list.getEntries())
+      window.longestTask = Math.max(window.longestTask, entry.duration);
+  }).observe({ type: 'longtask', buffered: true });
+}
+
+async function measure(browser, address, level, label) {
   const page = await browser.newPage();
+  await page.evaluateOnNewDocument(watchLongTasks);
   await page.goto(address + 'index.html');
   await page.waitForFunction(() => document.body.dataset.state === 'ready');
+  // Only the tasks from choosing the file on count, not the page's loading.
+  await page.evaluate(() => {
+    window.longestTask = 0;
+  });
   const before = browserMemory(browser);
   let peak = 0;
   const sampler = setInterval(() => {
@@ -202,9 +271,15 @@ async function measure(browser, address, level) {
   const shown = await openLevel(page, level);
   const seconds = (Date.now() - started) / 1000;
   clearInterval(sampler);
-  console.log(`${path.basename(level)}: ${shown.state} in ${seconds.toFixed(1)} s ("${shown.status}"); ` +
-              `browser memory ${before.toFixed(0)} MiB before, peak ${peak.toFixed(0)} MiB, ` +
-              `now ${browserMemory(browser).toFixed(0)} MiB`);
+  const { firstFrame, longestTask } = await page.evaluate(() => ({
+    firstFrame: document.body.dataset.firstFrame,
+    longestTask: window.longestTask,
+  }));
+  const frameText = firstFrame ? `first frame at ${(firstFrame / 1000).toFixed(2)} s` : 'no frame';
+  console.log(`${path.basename(level)} ${label}: ${shown.state} in ${seconds.toFixed(1)} s, ${frameText}; ` +
+              `browser memory ${before.toFixed(0)} MiB before, peak ${peak.toFixed(0)} MiB; ` +
+              `longest task ${longestTask.toFixed(0)} ms; "${shown.status}"`);
+  await page.close();
 }
 
 async function main() {
@@ -218,14 +293,25 @@ async function main() {
     fs.writeFileSync(damaged, fs.readFileSync(settings.sample).subarray(0, 100));
     const damagedExpected = expectedFor(settings.converter, damaged, work);
 
+    const overBudget = path.join(work, 'over_preview_budget.bsp');
+    execFileSync(settings.levelMaker, ['over_preview_budget', overBudget]);
+    const overBudgetExpected = expectedFor(settings.converter, overBudget, work);
+
     const page = await browser.newPage();
-    const client = await page.createCDPSession();
     const problems = [];
     page.on('pageerror', (error) => problems.push(String(error)));
     await page.goto(address + 'index.html');
     await page.waitForFunction(() => document.body.dataset.state === 'ready');
-    await checkSample(page, client, settings.sample, sampleExpected, work, settings.screenshot);
+    await checkSample(page, settings.sample, sampleExpected, work, settings.screenshot);
     await checkDamaged(page, damaged, damagedExpected);
+    await checkOverBudget(page, overBudget, overBudgetExpected, work);
+
+    const withoutWebgl = await launch(work, ['--disable-webgl']);
+    try {
+      await checkWithoutWebgl(withoutWebgl, address, settings.sample, sampleExpected, work, problems);
+    } finally {
+      await withoutWebgl.close();
+    }
 
     // From its folder, without a server: no worker, the page converts itself.
     const local = await browser.newPage();
@@ -237,13 +323,15 @@ async function main() {
     console.log('opened from its folder: the sample converts and shows');
     assert.deepEqual(problems, [], 'no script errors');
 
-    if (settings.measure) {
-      // In a browser of its own, so that the pages above do not count.
-      const fresh = await launch(work);
-      try {
-        await measure(fresh, address, settings.measure);
-      } finally {
-        await fresh.close();
+    // Each in a browser of its own, so that the pages before do not count.
+    for (const level of settings.measure) {
+      for (const [label, args] of [['with WebGL', []], ['without WebGL', ['--disable-webgl']]]) {
+        const fresh = await launch(work, args);
+        try {
+          await measure(fresh, address, level, label);
+        } finally {
+          await fresh.close();
+        }
       }
     }
   } finally {
