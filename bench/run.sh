@@ -19,7 +19,7 @@ work=${2:-${TMPDIR:-/tmp}/meshwright-bench}
 runs=${RUNS:-9}
 shapes=${SHAPES:-benchmark one_triangle_surfaces one_big_surface degenerate sample}
 
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DMESHWRIGHT_TESTS=OFF >/dev/null
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DMESHWRIGHT_TESTS=OFF -DMESHWRIGHT_TOOLS=ON >/dev/null
 cmake --build "$build" -j2 --target meshwright make_big_level >/dev/null
 mkdir -p "$work"
 cd "$work"

@@ -25,6 +25,12 @@ deb)
   contents=$(dpkg-deb -c "$deb")
   grep -q "./usr/bin/meshwright$" <<<"$contents" || { echo "no /usr/bin/meshwright in $deb"; exit 1; }
   dpkg -x "$deb" "$root"
+  copyright="$root/usr/share/doc/meshwright/copyright"
+  [ -f "$copyright" ] || { echo "no $copyright in $deb"; exit 1; }
+  head -n 1 "$copyright" | grep -qx "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" ||
+    { echo "$copyright is not in Debian's machine-readable format"; exit 1; }
+  grep -qx "License: MIT" "$copyright" && grep -q "^ Permission is hereby granted" "$copyright" ||
+    { echo "$copyright names no MIT licence with its text"; exit 1; }
   ;;
 *)
   echo "unknown mode $mode"; exit 2

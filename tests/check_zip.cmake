@@ -1,5 +1,6 @@
 # Makes the Windows package with cpack and checks it: it holds the program,
-# the README and the licence, and the program runs from it (under Wine).
+# the README for Windows users and the licence, and the program runs from it
+# (under Wine).
 #   cmake -DCPACK=cpack -DBUILD=build-windows -DWORK=folder -DEMULATOR="env|WINEDEBUG=-all|wine64" -P check_zip.cmake
 string(REPLACE "|" ";" emulator "${EMULATOR}")
 file(REMOVE_RECURSE "${WORK}")
@@ -10,13 +11,17 @@ if(NOT status EQUAL 0 OR NOT packages)
 endif()
 execute_process(COMMAND ${CMAKE_COMMAND} -E tar xf ${packages} WORKING_DIRECTORY ${WORK} RESULT_VARIABLE status)
 file(GLOB folder "${WORK}/meshwright-*-windows-x86_64")
-foreach(name meshwright.exe README.md LICENSE)
+foreach(name meshwright.exe README.txt LICENSE)
   if(NOT EXISTS "${folder}/${name}")
     message(FATAL_ERROR "the package holds no ${name}")
   endif()
 endforeach()
+file(READ "${folder}/README.txt" readme)
+if(NOT readme MATCHES "meshwright.exe C:.*e1m1.obj" OR NOT readme MATCHES "README.md")
+  message(FATAL_ERROR "README.txt tells no command or where the full README is: ${readme}")
+endif()
 execute_process(COMMAND ${emulator} ${folder}/meshwright.exe OUTPUT_VARIABLE banner RESULT_VARIABLE status)
 if(NOT status EQUAL 0 OR NOT banner MATCHES "^Meshwright v0.1 built Mar 11 2007")
   message(FATAL_ERROR "the packaged program printed: ${banner}")
 endif()
-message(STATUS "${packages} holds the program, README and licence, and the program runs")
+message(STATUS "${packages} holds the program, README.txt and licence, and the program runs")

@@ -78,6 +78,21 @@ TEST(CommandLine, WithoutArgumentsPrintsBannerAndUsage)
 #endif
 }
 
+// What most users type first; a file that really has that name is still
+// converted.
+TEST(CommandLine, HelpSwitchesPrintTheUsageUnlessSuchAFileExists)
+{
+    const std::string usage = "Meshwright v0.1 built Mar 11 2007\nUsage: \n\tmeshwright" + usage_tail;
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"--help"}, {"-h"}, {"-v", "-h"}, {"in.bsp", "--help"}}) {
+        SCOPED_TRACE(args.front());
+        EXPECT_EQ(run_with({{"in.bsp", level}}, args), (Outcome{usage, "", 0, {{"in.bsp", level}}}));
+    }
+    EXPECT_EQ(run_with({{"--help", level}}, {"--help"}),
+              (Outcome{closing_line, "", 0, {{"--help", level}, {"default.obj", expected_obj("default.mtl")},
+                                             {"default.mtl", expected_mtl}}}));
+}
+
 TEST(CommandLine, NeedsAnInputPath)
 {
     const Outcome missing{message_line(messages::missing_input), "", 1, {}};

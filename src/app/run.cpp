@@ -46,6 +46,20 @@ Arguments scan_arguments(int argc, char** argv)
     return arguments;
 }
 
+// "-h" and "--help" ask for the usage, unless a file of that name exists:
+// then it is a path like any other.
+bool asks_for_help(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        std::error_code error;
+        if ((argument == "-h" || argument == "--help") &&
+            !std::filesystem::exists(path_from_utf8(std::string(argument)), error))
+            return true;
+    }
+    return false;
+}
+
 void report(std::string_view message)
 {
     console_line(message);
@@ -88,7 +102,7 @@ namespace {
 int run_guarded(int argc, char** argv)
 {
     try {
-        if (argc < 2) {
+        if (argc < 2 || asks_for_help(argc, argv)) {
             print_usage(argc > 0 && argv[0] ? argv[0] : "");
             return 0;
         }
