@@ -13,14 +13,24 @@ function levelStem(fileName) {
 // Makes `path` a character device that keeps every write as it comes. A
 // regular file on emscripten's in-memory file system is copied anew each
 // time it grows by an eighth, which for a 240 MB OBJ costs seconds; the
-// converter writes to a device in place, with the very same bytes.
-function collectWrites(FS, path, minor) {
+// converter writes to a device in place, with the very same bytes. With
+// `folding`, every 16 MB written go into a Blob, which keeps them outside
+// the script's memory, so that a 240 MB OBJ is never held twice.
+const foldBytes = 16 << 20;
+
+function collectWrites(FS, path, minor, folding) {
   const parts = [];
+  let pending = 0;
   const device = FS.makedev(64, minor);
   FS.registerDevice(device, {
     read: () => 0,
     write: (stream, buffer, offset, length) => {
       parts.push(buffer.slice(offset, offset + length));
+      pending += length;
+      if (folding && pending >= foldBytes) {
+        parts.splice(0, parts.length, new Blob(parts));
+        pending = 0;
+      }
       return length;
     },
   });
@@ -38,11 +48,11 @@ function joined(parts) {
   return whole;
 }
 
-// Runs "meshwright [-v] INPUT OUTPUT" once; `outputs` are the file names
-// it writes in /output. Returns { console, status, files } with each file's
-// bytes as the list of pieces the converter wrote (Uint8Array each), which
-// a Blob takes as they are: a 240 MB OBJ is never copied into one piece.
-async function runOnce(bytes, fileName, verbose, outputs) {
+// One instance of the converter for one level, which holds the level once
+// and converts it as often as asked, each time as "meshwright [-v] INPUT
+// OUTPUT" does. bytes: the level file's bytes (Uint8Array); fileName: its
+// name.
+async function openConverter(bytes, fileName) {
   const lines = [];
   const converter = await createMeshwright({
     print: (line) => lines.push(line),
@@ -54,39 +64,48 @@ async function runOnce(bytes, fileName, verbose, outputs) {
   FS.mkdir('/level');
   FS.mkdir('/output');
   const input = '/level/' + (fileName.replace(/[\/\\]/g, '_') || 'level.bsp');
-  const parts = outputs.map((output, minor) => collectWrites(FS, '/output/' + output, minor));
   FS.writeFile(input, bytes);
-  let status;
-  try {
-    status = converter.ccall('convert_level', 'number', ['string', 'string', 'number'],
-                             [input, '/output/' + outputs[0], verbose ? 1 : 0]);
-  } catch (error) {
-    // Only a failure of the WebAssembly machine itself lands here, such as
-    // running out of memory.
-    lines.push('The converter stopped: ' + error);
-    status = -1;
-  }
-  const files = {};
-  outputs.forEach((output, index) => {
-    files[output] = status === 0 ? parts[index] : null;
-  });
-  return { console: lines.length ? lines.join('\n') + '\n' : '', status, files };
-}
+  let devices = 0;
 
-// bytes: the level file's bytes (Uint8Array); fileName: its name. Converts
-// as "meshwright -v LEVEL NAME.glb" does and returns { console, status,
-// name, glb } with the file as one Uint8Array (null when none was written).
-async function convertToGlb(bytes, fileName) {
-  const name = levelStem(fileName);
-  const run = await runOnce(bytes, fileName, true, [name + '.glb']);
-  const parts = run.files[name + '.glb'];
-  return { console: run.console, status: run.status, name, glb: parts && joined(parts) };
-}
+  // Writes `outputs` (file names in /output; the first is the one named on
+  // the command line). Returns { console, status, files } with each file's
+  // bytes as the list of pieces the converter wrote (Uint8Array each, and
+  // Blobs with `folding`), which a Blob takes as they are.
+  const run = (verbose, outputs, folding) => {
+    lines.length = 0;
+    const parts = outputs.map((output) => collectWrites(FS, '/output/' + output, devices++, folding));
+    let status;
+    try {
+      status = converter.ccall('convert_level', 'number', ['string', 'string', 'number'],
+                               [input, '/output/' + outputs[0], verbose ? 1 : 0]);
+    } catch (error) {
+      // Only a failure of the WebAssembly machine itself lands here, such
+      // as running out of memory.
+      lines.push('The converter stopped: ' + error);
+      status = -1;
+    }
+    const files = {};
+    outputs.forEach((output, index) => {
+      files[output] = status === 0 ? parts[index] : null;
+    });
+    return { console: lines.length ? lines.join('\n') + '\n' : '', status, files };
+  };
 
-// Converts as "meshwright LEVEL NAME.obj" does and returns { console,
-// status, obj, mtl } with the files as lists of pieces.
-async function convertToObj(bytes, fileName) {
   const name = levelStem(fileName);
-  const run = await runOnce(bytes, fileName, false, [name + '.obj', name + '.mtl']);
-  return { console: run.console, status: run.status, obj: run.files[name + '.obj'], mtl: run.files[name + '.mtl'] };
+  return {
+    // As "meshwright -v LEVEL NAME.glb": { console, status, name, glb } with
+    // the file as one Uint8Array (null when none was written).
+    toGlb() {
+      const result = run(true, [name + '.glb'], false);
+      const parts = result.files[name + '.glb'];
+      return { console: result.console, status: result.status, name, glb: parts && joined(parts) };
+    },
+    // As "meshwright LEVEL NAME.obj": { console, status, obj, mtl } with the
+    // files as lists of pieces.
+    toObj() {
+      const result = run(false, [name + '.obj', name + '.mtl'], true);
+      return { console: result.console, status: result.status, obj: result.files[name + '.obj'],
+               mtl: result.files[name + '.mtl'] };
+    },
+  };
 }

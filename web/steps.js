@@ -2,13 +2,14 @@
 // worker can be started, on the page itself: the binary glTF file with the
 // report, the preview made from it, then the OBJ and material file. Each
 // step's result goes to `post` as soon as it is there, so that the page can
-// show the level before the OBJ is written. convertToGlb and convertToObj
-// come from meshwright.js.
+// show the level before the OBJ is written. openConverter comes from
+// meshwright.js.
 import { makePreview, triangleCount } from './preview.js';
 
 export async function convertSteps(bytes, fileName, post) {
   post({ step: 'converting' });
-  const converted = await convertToGlb(bytes, fileName);
+  const converter = await openConverter(bytes, fileName);
+  const converted = converter.toGlb();
   if (converted.status !== 0) {
     post({ step: 'failed', console: converted.console, status: converted.status });
     return;
@@ -17,7 +18,7 @@ export async function convertSteps(bytes, fileName, post) {
     post({ step: 'preparing' });
   const preview = await makePreview(converted.glb);
   post({ step: 'preview', ...converted, preview }, [converted.glb.buffer, preview.glb.buffer]);
-  const obj = await convertToObj(bytes, fileName);
+  const obj = converter.toObj();
   // Blobs pass to the page without a copy, and the pieces can go at once.
   const blob = (pieces) => pieces && new Blob(pieces);
   post({ step: 'obj', console: obj.console, status: obj.status, obj: blob(obj.obj), mtl: blob(obj.mtl) });
