@@ -1,5 +1,6 @@
 #include "io/commit.hpp"
 
+#include <algorithm>
 #include <vector>
 
 #include "io/interrupts.hpp"
@@ -43,6 +44,12 @@ void commit_outputs(std::initializer_list<OutputFile*> files)
     }
     if (renamed.empty())
         return;
+    // The largest file goes last. Renaming over a large file can take tens
+    // of milliseconds (ext4 first writes the new file's data out), and a kill
+    // that nothing can catch ends the program only once the rename under way
+    // is done: so only the small renames before it can be cut off.
+    std::stable_sort(renamed.begin(), renamed.end(),
+                     [](const OutputFile* a, const OutputFile* b) { return a->bytes_written() < b->bytes_written(); });
     const FolderLock lock(renamed.front()->destination().parent_path());
     HeldFiles replaced;
     for (const OutputFile* file : renamed)

@@ -108,6 +108,7 @@ OutputFile::~OutputFile()
 
 void OutputFile::write(std::string_view text)
 {
+    bytes_written_ += text.size();
     // A block as large as the buffer goes to the file without a copy.
     if (text.size() >= capacity) {
         flush();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -45,6 +46,7 @@ class OutputFile {
 
     // Used by commit_outputs().
     bool waits_for_rename() const { return !temporary_.empty(); }
+    uint64_t bytes_written() const { return bytes_written_; }
     const file_system::Folder& folder() const { return folder_; }
     const std::filesystem::path& destination() const { return destination_; }
     const std::filesystem::path& name() const { return name_; }
@@ -62,6 +64,7 @@ class OutputFile {
 
     std::unique_ptr<char[]> buffer_;
     size_t used_ = 0;
+    uint64_t bytes_written_ = 0;
     std::filesystem::path destination_; // links followed
     std::filesystem::path name_;        // its file name
     file_system::Folder folder_;        // its folder
