@@ -157,7 +157,7 @@ function encodeGlb(parts, materials) {
   }
   const json = { asset: { version: '2.0' }, scene: 0, scenes: [{ nodes: [0] }], nodes: [{ mesh: 0 }],
                  meshes: [{ primitives }], materials, accessors, bufferViews, buffers: [{ byteLength: binaryLength }] };
-  let jsonBytes = new TextEncoder().encode(JSON.stringify(json));
+  const jsonBytes = new TextEncoder().encode(JSON.stringify(json));
   const jsonLength = Math.ceil(jsonBytes.length / 4) * 4;
   const glb = new Uint8Array(12 + 8 + jsonLength + 8 + binaryLength);
   const words = new DataView(glb.buffer);
@@ -168,7 +168,6 @@ function encodeGlb(parts, materials) {
   words.setUint32(16, 0x4e4f534a, true);
   glb.fill(0x20, 20, 20 + jsonLength);
   glb.set(jsonBytes, 20);
-  jsonBytes = null;
   const binaryStart = 20 + jsonLength + 8;
   words.setUint32(binaryStart - 8, binaryLength, true);
   words.setUint32(binaryStart - 4, 0x004e4942, true);
