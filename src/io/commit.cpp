@@ -54,9 +54,21 @@ void commit_outputs(std::initializer_list<OutputFile*> files)
     HeldFiles replaced;
     for (const OutputFile* file : renamed)
         replaced.hold(*file);
-    const InterruptsDeferred deferred;
-    for (OutputFile* file : renamed)
-        file->put_in_place();
+    {
+        const InterruptsDeferred deferred;
+        size_t placed = 0;
+        try {
+            for (; placed < renamed.size(); ++placed)
+                renamed[placed]->put_in_place();
+        } catch (...) {
+            // The set stays whole: what was put in place goes back.
+            while (placed-- > 0)
+                renamed[placed]->take_back();
+            throw;
+        }
+        for (OutputFile* file : renamed)
+            file->let_go_of_replaced();
+    }
 }
 
 } // namespace meshwright

@@ -73,6 +73,11 @@ void take_metadata(FILE* file, const FileState& replaced, const fs::path& replac
 // one, never neither.
 bool replace(const Folder& folder, const fs::path& from, const fs::path& to);
 
+// Swaps the files `from` and `to` in one step, where the system can (Linux):
+// the old file stays, under the name `from`, until it is removed or swapped
+// back. False where it cannot; then replace() is the way.
+bool exchange(const Folder& folder, const fs::path& from, const fs::path& to);
+
 void remove(const Folder& folder, const fs::path& name);
 
 // Keeps the file `name` from being freed while the handle lives, so that the

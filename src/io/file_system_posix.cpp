@@ -11,6 +11,7 @@
 #endif
 
 #include <cerrno>
+#include <cstdio>
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -198,6 +199,16 @@ void take_metadata(FILE* file, const FileState& replaced, const fs::path& replac
 bool replace(const Folder& folder, const fs::path& from, const fs::path& to)
 {
     return renameat(descriptor(folder), from.c_str(), descriptor(folder), to.c_str()) == 0;
+}
+
+bool exchange([[maybe_unused]] const Folder& folder, [[maybe_unused]] const fs::path& from,
+              [[maybe_unused]] const fs::path& to)
+{
+#if defined(RENAME_EXCHANGE)
+    return renameat2(descriptor(folder), from.c_str(), descriptor(folder), to.c_str(), RENAME_EXCHANGE) == 0;
+#else
+    return false;
+#endif
 }
 
 void remove(const Folder& folder, const fs::path& name)

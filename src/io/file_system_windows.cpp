@@ -106,6 +106,11 @@ bool replace(const Folder& folder, const fs::path& from, const fs::path& to)
     return MoveFileExW(folder.path_of(from).c_str(), folder.path_of(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
+bool exchange(const Folder&, const fs::path&, const fs::path&)
+{
+    return false;
+}
+
 void remove(const Folder& folder, const fs::path& name)
 {
     DeleteFileW(folder.path_of(name).c_str());

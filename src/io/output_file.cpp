@@ -147,10 +147,37 @@ void OutputFile::finish()
 
 void OutputFile::put_in_place()
 {
+    if (replaced_.exists && file_system::exchange(folder_, temporary_, name_)) {
+        placed_ = Placed::swapped;
+        return;
+    }
     if (!file_system::replace(folder_, temporary_, name_))
         throw write_failure_;
+    placed_ = replaced_.exists ? Placed::replaced : Placed::over_nothing;
+}
+
+void OutputFile::take_back()
+{
+    if (placed_ == Placed::swapped)
+        file_system::exchange(folder_, temporary_, name_);
+    else if (placed_ == Placed::over_nothing)
+        file_system::replace(folder_, name_, temporary_);
+    // A file renamed over another cannot be undone; without an exchange
+    // the system offers nothing better.
+    if (placed_ == Placed::replaced) {
+        forget_on_interrupt(interrupt_slot_);
+        temporary_.clear();
+    }
+    placed_ = Placed::no;
+}
+
+void OutputFile::let_go_of_replaced()
+{
+    if (placed_ == Placed::swapped)
+        file_system::remove(folder_, temporary_);
     forget_on_interrupt(interrupt_slot_);
     temporary_.clear();
+    placed_ = Placed::no;
 }
 
 void OutputFile::discard()

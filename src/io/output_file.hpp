@@ -50,9 +50,13 @@ class OutputFile {
     const file_system::Folder& folder() const { return folder_; }
     const std::filesystem::path& destination() const { return destination_; }
     const std::filesystem::path& name() const { return name_; }
-    // Renames the finished file over its destination; throws the write
-    // failure when it cannot.
+    // Puts the finished file in place of its destination; throws the write
+    // failure when it cannot. Where the system can, the old file is kept
+    // under the temporary name until let_go_of_replaced(), so that
+    // take_back() can undo the step when another file of the set fails.
     void put_in_place();
+    void take_back();
+    void let_go_of_replaced();
 
     static constexpr size_t capacity = 1 << 18;
 
@@ -70,6 +74,7 @@ class OutputFile {
     file_system::Folder folder_;        // its folder
     file_system::FileState replaced_;
     std::filesystem::path temporary_; // its name in the folder; empty when written in place
+    enum class Placed { no, over_nothing, replaced, swapped } placed_ = Placed::no;
     int interrupt_slot_ = -1;
     FILE* stream_ = nullptr;
     const char* write_failure_;
