@@ -821,7 +821,8 @@ TEST(SafeOutput, NothingMakesARunWaitLong)
 #endif
 }
 
-// Whatever prevents the finished file from taking its place is reported.
+// Whatever prevents the finished file from taking its place is reported,
+// and the other file of the pair goes back.
 TEST(SafeOutput, OutputThatCannotBePutInPlaceIsReported)
 {
 #if defined(_WIN32)
@@ -831,7 +832,8 @@ TEST(SafeOutput, OutputThatCannotBePutInPlaceIsReported)
     const std::string closing_line = "final position: " + std::to_string(level.size()) + " counter: \n";
     for (int attempt = 0; attempt < 5; ++attempt) {
         TempDir dir;
-        put_files(dir, {{"in.bsp", level}});
+        // The material file, smaller, takes its place first, and must go back.
+        put_files(dir, {{"in.bsp", level}, {"out.mtl", "previous mtl\n"}});
         RunningProgram run(dir, {"meshwright", "in.bsp", "out.obj"});
         wait_for_temporary_file(dir);
         // A folder that is not empty takes the destination's name: no file
@@ -846,7 +848,7 @@ TEST(SafeOutput, OutputThatCannotBePutInPlaceIsReported)
         EXPECT_EQ(outcome, (Outcome{closing_line + exception_line(messages::unwritable_obj),
                                     "",
                                     1,
-                                    {{"in.bsp", level}, {"out.obj", "<directory>"}}}));
+                                    {{"in.bsp", level}, {"out.mtl", "previous mtl\n"}, {"out.obj", "<directory>"}}}));
         return;
     }
     GTEST_SKIP() << "every run was done before the folder appeared";
