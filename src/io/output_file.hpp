@@ -13,9 +13,10 @@ namespace meshwright {
 // One output file, written so that no failed, stopped or racing run damages
 // what was there before: the bytes go into a new temporary file beside the
 // destination, readable by the caller alone, which commit_outputs() puts in
-// place by one rename once it is complete. Only where nothing can be lost is
-// the destination written in place: a device or FIFO, or an existing file in
-// a folder that refuses new files (never the level itself).
+// place in one step (a swap or a rename) once it is complete. Only where
+// nothing can be lost is the destination written in place: a device or
+// FIFO, or an existing file in a folder that refuses new files (never the
+// level itself).
 //
 // Writes go through one bounded buffer; every failure to open, write or
 // close is thrown as the message text given for it, so that a full disk
