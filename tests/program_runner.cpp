@@ -4,6 +4,7 @@
 #include "base/windows.hpp"
 #else
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +13,8 @@
 #include <csignal>
 #include <thread>
 #endif
+#include <algorithm>
+#include <cstdlib>
 #include <stdexcept>
 
 #include <gtest/gtest.h>
@@ -23,6 +26,11 @@ namespace meshwright {
 namespace fs = std::filesystem;
 
 #if defined(_WIN32)
+
+bool strace_available()
+{
+    return false;
+}
 
 namespace {
 
@@ -117,15 +125,44 @@ Outcome RunningProgram::finish()
 
 #else
 
+namespace {
+
+constexpr const char* strace_program = "/usr/bin/strace";
+
+} // namespace
+
+bool strace_available()
+{
+    static const bool available = [] {
+        if (access(strace_program, X_OK) != 0)
+            return false;
+        const TempDir dir;
+        const std::string command =
+            std::string(strace_program) + " -qq -o '" + dir.path("probe.log") + "' -e trace=none true";
+        return std::system(command.c_str()) == 0;
+    }();
+    return available;
+}
+
 RunningProgram::RunningProgram(const TempDir& dir, const std::vector<std::string>& argv, const RunOptions& options)
     : dir_(dir)
 {
     const std::string out_path = capture_.path("stdout");
     const std::string err_path = capture_.path("stderr");
+    const std::string strace_log = capture_.path("strace.log");
+    std::vector<std::string> command;
+    if (!options.strace.empty()) {
+        command = {strace_program, "-qq", "-o", strace_log};
+        command.insert(command.end(), options.strace.begin(), options.strace.end());
+        command.push_back(MESHWRIGHT_EXE);
+        command.insert(command.end(), argv.begin() + std::min<size_t>(1, argv.size()), argv.end());
+    }
+    const std::vector<std::string>& arguments = options.strace.empty() ? argv : command;
     std::vector<char*> args;
-    for (const std::string& arg : argv)
+    for (const std::string& arg : arguments)
         args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
+    const std::vector<gid_t> groups(options.groups.begin(), options.groups.end());
     child_ = fork();
     if (child_ == 0) {
         const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -133,20 +170,22 @@ RunningProgram::RunningProgram(const TempDir& dir, const std::vector<std::string
         const auto limit_of = [](uint64_t value) { return value == RunOptions::unlimited ? RLIM_INFINITY : value; };
         const rlimit address_space{limit_of(options.address_space), limit_of(options.address_space)};
         const rlimit file_size{limit_of(options.file_size), limit_of(options.file_size)};
-        if (options.file_size != RunOptions::unlimited)
-            std::signal(SIGXFSZ, SIG_IGN);
         umask(022);
         if (out < 0 || err < 0 || setrlimit(RLIMIT_AS, &address_space) != 0 ||
             setrlimit(RLIMIT_FSIZE, &file_size) != 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
             chdir(dir.root().c_str()) != 0)
             _exit(127);
+        int pipe_ends[2];
         if (options.stdout_file == "-")
             close(1);
-        else if (!options.stdout_file.empty() && dup2(open(options.stdout_file.c_str(), O_WRONLY), 1) < 0)
+        else if (options.stdout_file == "|" && (pipe(pipe_ends) != 0 || dup2(pipe_ends[1], 1) < 0 || close(pipe_ends[0]) != 0))
             _exit(127);
-        if (options.user != 0 && geteuid() == 0 && (setgid(options.user) != 0 || setuid(options.user) != 0))
+        else if (options.stdout_file != "|" && !options.stdout_file.empty() && dup2(open(options.stdout_file.c_str(), O_WRONLY), 1) < 0)
             _exit(127);
-        execv(MESHWRIGHT_EXE, args.data());
+        if (options.user != 0 && geteuid() == 0 &&
+            (setgroups(groups.size(), groups.data()) != 0 || setgid(options.user) != 0 || setuid(options.user) != 0))
+            _exit(127);
+        execv(options.strace.empty() ? MESHWRIGHT_EXE : strace_program, args.data());
         _exit(127);
     }
     if (child_ < 0)
@@ -184,6 +223,12 @@ Outcome RunningProgram::finish()
 }
 
 #endif
+
+std::string RunningProgram::trace() const
+{
+    const std::string log = capture_.path("strace.log");
+    return fs::exists(log) ? read_file(log) : "";
+}
 
 Outcome run_in(const TempDir& dir, const std::vector<std::string>& argv, const RunOptions& limits)
 {

@@ -32,14 +32,19 @@ void PrintTo(const Outcome& outcome, std::ostream* out);
 struct RunOptions {
     static constexpr uint64_t unlimited = ~uint64_t{0};
     uint64_t address_space = unlimited;
-    // A small limit stands in for a full disk: SIGXFSZ is ignored, so the
-    // write that crosses it fails instead of ending the program.
+    // A small limit stands in for a full disk.
     uint64_t file_size = unlimited;
     // When the tests run as root: the user to run as instead, so that folder
-    // permissions apply (0 keeps root).
+    // permissions apply (0 keeps root), and the groups it belongs to besides
+    // its own.
     unsigned user = 0;
+    std::vector<unsigned> groups = {};
+    // Runs the program under strace with these options (for example
+    // "-e", "inject=flock:signal=SIGTERM"), to stop it at a chosen system
+    // call; see strace_available().
+    std::vector<std::string> strace = {};
     // Standard output goes to this file in the run's folder instead of being
-    // collected; "-" closes it.
+    // collected; "-" closes it, "|" makes it a pipe that nobody reads.
     std::string stdout_file = {};
 };
 
@@ -53,6 +58,8 @@ class RunningProgram {
     // The process id, for signals (Linux).
     intptr_t pid() const { return child_; }
     Outcome finish();
+    // What strace wrote, when it ran the program.
+    std::string trace() const;
     // Whether the run ends within `seconds`; one that does not is killed
     // (Linux).
     bool ends_within(double seconds);
@@ -62,6 +69,10 @@ class RunningProgram {
     TempDir capture_;
     intptr_t child_ = -1; // the process id on Linux, its handle on Windows
 };
+
+// Whether strace can run the program here (Linux, strace installed, tracing
+// allowed).
+bool strace_available();
 
 // Runs meshwright in `dir` with `argv` exactly as given (element 0 included;
 // an empty vector gives the program no arguments at all).

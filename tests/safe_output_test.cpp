@@ -27,6 +27,7 @@
 
 #include "base/messages.hpp"
 #include "level_builder.hpp"
+#include "output_test_helpers.hpp"
 #include "program_runner.hpp"
 #include "temp_dir.hpp"
 
@@ -35,101 +36,6 @@ namespace meshwright {
 namespace {
 
 namespace fs = std::filesystem;
-using Files = std::map<std::string, std::string>;
-
-constexpr std::string_view temporary_marker = ".meshwright-tmp-";
-
-std::string text_of(const std::vector<uint8_t>& bytes)
-{
-    return {bytes.begin(), bytes.end()};
-}
-
-void put_files(const TempDir& dir, const Files& files)
-{
-    for (const auto& [name, content] : files)
-        write_file(dir.path(name), std::vector<uint8_t>(content.begin(), content.end()));
-}
-
-// The OBJ and material file that a clean run makes of `level` as out.obj.
-struct Converted {
-    std::string obj;
-    std::string mtl;
-    std::string closing_line;
-};
-
-Converted converted(const std::string& level)
-{
-    TempDir dir;
-    put_files(dir, {{"in.bsp", level}});
-    const Outcome outcome = run_in(dir, {"meshwright", "in.bsp", "out.obj"});
-    if (outcome.status != 0)
-        throw std::runtime_error("reference conversion failed: " + outcome.out);
-    return {outcome.files.at("out.obj"), outcome.files.at("out.mtl"), outcome.out};
-}
-
-// One triangle with the texture `texture`.
-std::string one_triangle_level(const std::string& texture)
-{
-    LevelPlan plan;
-    plan.models = {"m"};
-    plan.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 1}};
-    add_surface(plan, 0, texture, {{0, 1, 2}});
-    return text_of(build_level(plan));
-}
-
-// 200 surfaces, each with its own 31-byte texture name and no triangles:
-// an OBJ of about 11 kB and a material file of about 17 kB.
-[[maybe_unused]] std::string many_textures_level()
-{
-    LevelPlan plan;
-    plan.models = {"m"};
-    for (int i = 0; i < 200; ++i) {
-        std::string name = "textures/walls/long_name_" + std::to_string(100000 + i);
-        add_surface(plan, 0, name, {});
-    }
-    return text_of(build_level(plan));
-}
-
-// About 25 MB of OBJ text: long enough to interrupt while it is written;
-// `materials` surfaces more, without triangles, make a material file of
-// about 80 bytes each.
-[[maybe_unused]] std::string large_level(const std::string& texture, int seed, int materials = 0)
-{
-    LevelPlan plan;
-    plan.models = {"m"};
-    for (int i = 0; i < 65536; ++i) {
-        const float f = static_cast<float>(i * seed);
-        plan.vertices.push_back({f * 0.25f, -f, f + 0.5f});
-        plan.tex_coords.push_back({f / 7, f / 3});
-    }
-    for (int s = 0; s < 300; ++s) {
-        std::vector<std::array<uint16_t, 3>> triangles;
-        for (int t = 0; t < 1000; ++t) {
-            const auto v = static_cast<uint16_t>((s * 1000 + t) % 65520);
-            triangles.push_back({v, static_cast<uint16_t>(v + 1), static_cast<uint16_t>(v + 7)});
-        }
-        add_surface(plan, 0, texture + std::to_string(s % 3), triangles);
-    }
-    for (int m = 0; m < materials; ++m)
-        add_surface(plan, 0, "textures/walls/long_name_" + std::to_string(1000000 + m), {});
-    return text_of(build_level(plan));
-}
-
-// An OBJ file without its head, which names its material file.
-std::string geometry_of(const std::string& obj)
-{
-    return obj.substr(obj.find("\n\nv "));
-}
-
-bool is_temporary(const std::string& name)
-{
-    return name.find(temporary_marker) != std::string::npos;
-}
-
-[[maybe_unused]] bool has_temporary_file(const Files& files)
-{
-    return std::any_of(files.begin(), files.end(), [](const auto& file) { return is_temporary(file.first); });
-}
 
 TEST(SafeOutput, FullDiskKeepsThePreviousFiles)
 {
@@ -177,81 +83,6 @@ TEST(SafeOutput, FullDiskKeepsThePreviousFiles)
 #endif
 }
 
-// The temporary files in a folder.
-std::vector<fs::path> temporary_files(const fs::path& folder)
-{
-    std::vector<fs::path> found;
-    std::error_code error;
-    for (fs::directory_iterator entry(folder, error), end; !error && entry != end; entry.increment(error)) {
-        if (is_temporary(entry->path().filename().string()))
-            found.push_back(entry->path());
-    }
-    return found;
-}
-
-// Waits until the run has a temporary file, or gives up after a while (the
-// run may have finished before one was seen).
-void wait_for_temporary_file(const TempDir& dir)
-{
-    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (std::chrono::steady_clock::now() < give_up && temporary_files(dir.root()).empty())
-        std::this_thread::sleep_for(std::chrono::microseconds(100));
-}
-
-// Signals at moments spread over a whole run, the commit included: the
-// outputs are always the previous pair or the new one, never a mix, and for
-// every signal but SIGKILL no temporary file remains. How often SIGKILL
-// splits the pair is printed.
-TEST(SafeOutput, InterruptedRunLeavesThePreviousPairOrTheNewOne)
-{
-#if defined(_WIN32)
-    GTEST_SKIP() << "Windows has no POSIX signals";
-#else
-    const std::string level = large_level("stone", 3, 60000);
-    const Converted fresh = converted(level);
-    // Large previous files, so that replacing them frees many blocks.
-    const Files previous = {{"in.bsp", level},
-                            {"out.obj", std::string(8 << 20, 'o')},
-                            {"out.mtl", std::string(2 << 20, 'm')}};
-    TempDir timing;
-    put_files(timing, previous);
-    const auto start = std::chrono::steady_clock::now();
-    ASSERT_EQ(run_in(timing, {"meshwright", "in.bsp", "out.obj"}).status, 0);
-    const auto run_time = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
-    constexpr int moments = 16;
-    for (int signal_number : {SIGTERM, SIGINT, SIGHUP, SIGKILL}) {
-        int interrupted = 0;
-        int split_pairs = 0;
-        TempDir dir;
-        for (int moment = 0; moment < moments; ++moment) {
-            SCOPED_TRACE(testing::Message() << "signal " << signal_number << " at moment " << moment);
-            put_files(dir, previous);
-            RunningProgram run(dir, {"meshwright", "in.bsp", "out.obj"});
-            std::this_thread::sleep_for(run_time * moment / (moments - 2));
-            kill(static_cast<pid_t>(run.pid()), signal_number);
-            const Outcome outcome = run.finish();
-            EXPECT_TRUE(outcome.status == 128 + signal_number || outcome.status == 0) << outcome.status;
-            interrupted += outcome.status == 128 + signal_number;
-            const bool old_pair = outcome.files.at("out.obj") == previous.at("out.obj") &&
-                                  outcome.files.at("out.mtl") == previous.at("out.mtl");
-            const bool new_pair = outcome.files.at("out.obj") == fresh.obj && outcome.files.at("out.mtl") == fresh.mtl;
-            if (signal_number == SIGKILL) {
-                split_pairs += !old_pair && !new_pair;
-                for (const fs::path& left : temporary_files(dir.root()))
-                    fs::remove(left);
-                continue;
-            }
-            EXPECT_TRUE(old_pair || new_pair) << outcome.files.at("out.obj").size() << " bytes of OBJ beside "
-                                              << outcome.files.at("out.mtl").size() << " bytes of material file";
-            EXPECT_FALSE(has_temporary_file(outcome.files));
-        }
-        EXPECT_GT(interrupted, 0) << "every run finished before its signal came";
-        if (signal_number == SIGKILL)
-            std::printf("SIGKILL split the pair in %d of %d interrupted runs\n", split_pairs, interrupted);
-    }
-#endif
-}
-
 // A run killed outright leaves its temporary files; later runs are not
 // hindered by them.
 TEST(SafeOutput, FilesLeftByAKilledRunDoNotHinderTheNext)
@@ -284,36 +115,45 @@ std::string many_materials_level()
     return text_of(build_level(plan));
 }
 
+// Two runs on one output: the pair is one run's whole, never a mix. A run
+// whose destination another run replaced while it worked leaves that pair
+// and fails with the write message.
 TEST(SafeOutput, ConcurrentRunsLeaveOneWholePair)
 {
     const std::string big = many_materials_level();
     const std::string small = one_triangle_level("small");
     const Converted big_pair = converted(big);
     const Converted small_pair = converted(small);
-    for (int round = 0; round < 3; ++round) {
+    const auto failed_or_done = [](const Outcome& outcome, const std::string& closing_line) {
+        return outcome.out == closing_line || outcome.out == closing_line + exception_line(messages::unwritable_obj) ||
+               outcome.out == closing_line + exception_line(messages::unwritable_material);
+    };
+    for (int round = 0; round < 4; ++round) {
         SCOPED_TRACE(round);
         TempDir dir;
         put_files(dir, {{"big.bsp", big}, {"small.bsp", small}});
+        if (round >= 2)
+            put_files(dir, {{"out.obj", "previous obj\n"}, {"out.mtl", "previous mtl\n"}});
         RunningProgram first(dir, {"meshwright", "big.bsp", "out.obj"});
         // The small run starts together with the big one, or while the big
         // one writes its files.
-        if (round > 0)
+        if (round % 2 == 1)
             wait_for_temporary_file(dir);
         RunningProgram second(dir, {"meshwright", "small.bsp", "out.obj"});
-        EXPECT_EQ(second.finish().status, 0);
+        const Outcome small_outcome = second.finish();
         const Outcome outcome = first.finish();
-        EXPECT_EQ(outcome.status, 0);
+        EXPECT_TRUE(failed_or_done(small_outcome, small_pair.closing_line)) << small_outcome.out;
+        EXPECT_TRUE(failed_or_done(outcome, big_pair.closing_line)) << outcome.out;
         const std::pair written{outcome.files.at("out.obj"), outcome.files.at("out.mtl")};
-        EXPECT_TRUE(written == std::pair(big_pair.obj, big_pair.mtl) ||
-                    written == std::pair(small_pair.obj, small_pair.mtl))
-            << written.first.size() << " bytes of OBJ beside " << written.second.size() << " bytes of material file";
+        if (written == std::pair(big_pair.obj, big_pair.mtl))
+            EXPECT_EQ(outcome.status, 0);
+        else if (written == std::pair(small_pair.obj, small_pair.mtl))
+            EXPECT_EQ(small_outcome.status, 0);
+        else
+            ADD_FAILURE() << written.first.size() << " bytes of OBJ beside " << written.second.size()
+                          << " bytes of material file";
         EXPECT_EQ(outcome.files.size(), 4u) << "no temporary file remains";
     }
-}
-
-[[maybe_unused]] fs::perms permissions(const std::string& path)
-{
-    return fs::status(path).permissions();
 }
 
 TEST(SafeOutput, LinkedDestinationsStayLinksAndFilesKeepTheirMode)
@@ -427,29 +267,6 @@ TEST(SafeOutput, MaterialFileLinkedToTheOutputIsRefused)
 #endif
 }
 
-// Reads everything that arrives at a FIFO until the writer closes it.
-class FifoReader {
-  public:
-    explicit FifoReader(const std::string& path)
-        : thread_([this, path] {
-              std::ifstream in(path, std::ios::binary);
-              std::ostringstream all;
-              all << in.rdbuf();
-              text_ = all.str();
-          })
-    {
-    }
-    std::string text()
-    {
-        thread_.join();
-        return text_;
-    }
-
-  private:
-    std::string text_;
-    std::thread thread_;
-};
-
 TEST(SafeOutput, SpecialFilesAreWrittenInPlace)
 {
 #if defined(_WIN32)
@@ -473,38 +290,44 @@ TEST(SafeOutput, SpecialFilesAreWrittenInPlace)
 #endif
 }
 
-TEST(SafeOutput, FolderThatTakesNoNewFilesIsWrittenInPlace)
+// A folder that takes no new files leaves no safe way to write a regular
+// file: the run is refused before anything is written, whatever else would
+// have gone wrong later, and both files stay as they were.
+TEST(SafeOutput, FolderThatTakesNoNewFilesChangesNothing)
 {
 #if defined(_WIN32)
     GTEST_SKIP() << "Windows has no POSIX folder permissions";
 #else
     const std::string level = one_triangle_level("wall");
-    const Converted fresh = converted(level);
-
-    TempDir dir;
-    put_files(dir, {{"in.bsp", level}, {"out.obj", "previous obj\n"}, {"out.mtl", "previous mtl\n"}});
-    fs::permissions(dir.path("out.obj"), fs::perms(0666));
-    fs::permissions(dir.path("out.mtl"), fs::perms(0666));
-    fs::permissions(dir.root(), fs::perms(0555));
-    // Root may create files anywhere, so the run drops to an ordinary user.
-    const Outcome outcome = run_in(dir, {"meshwright", "in.bsp", "out.obj"}, {.user = 65534});
-    fs::permissions(dir.root(), fs::perms(0700));
-    EXPECT_EQ(
-        outcome,
-        (Outcome{fresh.closing_line, "", 0, {{"in.bsp", level}, {"out.obj", fresh.obj}, {"out.mtl", fresh.mtl}}}));
-#endif
-}
-
-// Runs that must meet permissions run as this user when the tests run as
-// root, who may write anything.
-[[maybe_unused]] constexpr unsigned other_user = 65534;
-
-[[maybe_unused]] bool running_as_root()
-{
-#if defined(_WIN32)
-    return false;
-#else
-    return geteuid() == 0;
+    const std::string refused =
+        converted(level).closing_line + exception_line(messages::unopenable_obj);
+    struct Case {
+        const char* name;
+        Files files;
+        uint64_t file_size;
+    };
+    const Case cases[] = {
+        {"a writable pair", {{"out.obj", "previous obj\n"}, {"out.mtl", "previous mtl\n"}}, RunOptions::unlimited},
+        {"no material file", {{"out.obj", "previous obj\n"}}, RunOptions::unlimited},
+        {"a write-protected material file", {{"out.obj", "previous obj\n"}, {"out.mtl", "protected\n"}},
+         RunOptions::unlimited},
+        {"a file size limit", {{"out.obj", std::string(8192, 'o')}, {"out.mtl", "previous mtl\n"}}, 4096},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        put_files(dir, {{"in.bsp", level}});
+        put_files(dir, c.files);
+        for (const auto& [name, content] : c.files)
+            fs::permissions(dir.path(name), fs::perms(name == "out.mtl" && content == "protected\n" ? 0444 : 0666));
+        const Files before = folder_contents(dir.root());
+        fs::permissions(dir.root(), fs::perms(0555));
+        // Root may create files anywhere, so the run drops to an ordinary user.
+        const Outcome outcome =
+            run_in(dir, {"meshwright", "in.bsp", "out.obj"}, {.file_size = c.file_size, .user = other_user});
+        fs::permissions(dir.root(), fs::perms(0700));
+        EXPECT_EQ(outcome, (Outcome{refused, "", 1, before}));
+    }
 #endif
 }
 

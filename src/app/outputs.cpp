@@ -7,6 +7,7 @@
 #include "bsp/level_checks.hpp"
 #include "gltf/glb_writer.hpp"
 #include "io/commit.hpp"
+#include "io/file_system.hpp"
 #include "io/links.hpp"
 #include "obj/mtl_writer.hpp"
 #include "obj/obj_writer.hpp"
@@ -24,9 +25,9 @@ bool is_device_or_fifo(const fs::path& path)
     return fs::is_character_file(status) || fs::is_block_file(status) || fs::is_fifo(status);
 }
 
-void write_glb_output(const BspData& level, const fs::path& output, const fs::path& level_file)
+void write_glb_output(const BspData& level, const fs::path& output)
 {
-    OutputFile glb(output, messages::unopenable_gltf, messages::unwritable_gltf, level_file);
+    OutputFile glb(output, messages::unopenable_gltf, messages::unwritable_gltf);
     write_glb(level, glb, messages::unwritable_gltf);
     glb.finish();
     commit_outputs({&glb});
@@ -35,17 +36,20 @@ void write_glb_output(const BspData& level, const fs::path& output, const fs::pa
 void write_obj_outputs(const BspData& level, const fs::path& output, const fs::path& level_file, unsigned threads)
 {
     const fs::path material = material_file_name(output);
-    if (!level_file.empty() && same_file(material, level_file))
+    // Windows' device names (NUL, CON, ...) name one device in every folder,
+    // and there is no "beside" for a device.
+    const bool beside = !file_system::names_reserved_device(output.filename());
+    if (beside && !level_file.empty() && same_file(material, level_file))
         throw messages::material_replaces_input;
-    if (same_file(material, output))
+    if (beside && same_file(material, output))
         throw messages::material_replaces_output;
     check_vertex_indices(level);
 
-    OutputFile obj(output, messages::unopenable_obj, messages::unwritable_obj, level_file);
-    // There is no "beside" for a device: nothing is made next to /dev/null.
+    OutputFile obj(output, messages::unopenable_obj, messages::unwritable_obj);
+    // Nothing is made next to /dev/null or a FIFO either.
     std::optional<OutputFile> mtl;
-    if (obj.regular_destination() || is_device_or_fifo(material))
-        mtl.emplace(material, messages::unopenable_material, messages::unwritable_material, level_file);
+    if (beside && (obj.regular_destination() || is_device_or_fifo(material)))
+        mtl.emplace(material, messages::unopenable_material, messages::unwritable_material);
     // Readers look for the material file in the OBJ's own folder.
     const TextureNames names = write_obj(level, obj, utf8_from_path(final_component(material)), threads);
     obj.finish();
@@ -62,7 +66,7 @@ void write_outputs(const BspData& level, const fs::path& output, const fs::path&
 {
     if (names_binary_gltf(output)) {
         check_vertex_indices(level);
-        write_glb_output(level, output, level_file);
+        write_glb_output(level, output);
     } else {
         write_obj_outputs(level, output, level_file, threads);
     }

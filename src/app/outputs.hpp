@@ -12,7 +12,7 @@ namespace meshwright {
 // first, and the two are put in place together. A destination that is no
 // regular file (a device, a FIFO) gets no material file beside it, unless
 // one stands ready there as a device or FIFO too. `level_file`, when given,
-// is never overwritten by the material file nor written over in place.
+// is never overwritten by the material file.
 //
 // Throws a message text when the level cannot be written as it stands or an
 // output cannot be written. `threads` as for write_obj().

@@ -13,6 +13,7 @@
 #include "base/file_names.hpp"
 #include "base/messages.hpp"
 #include "bsp/bsp_reader.hpp"
+#include "io/interrupts.hpp"
 
 namespace meshwright {
 
@@ -129,6 +130,7 @@ int run_guarded(int argc, char** argv)
 int run(int argc, char** argv)
 {
     claim_standard_streams();
+    watch_interrupts();
     const int status = run_guarded(argc, argv);
     // A report or message that did not reach its reader is a failed run.
     if (console_failed()) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <tuple>
 
 // The file operations that safe output needs and that differ between Linux
 // and Windows. Files are made, renamed and removed by name inside an open
@@ -10,6 +11,11 @@
 namespace meshwright::file_system {
 
 namespace fs = std::filesystem;
+
+// Which file or folder a name stood for: its device, its number there, and
+// when it was made where the system tells (numbers of removed files are
+// given again to new ones).
+using Identity = std::tuple<uint64_t, uint64_t, uint64_t>;
 
 // An open handle on a folder (on Windows, its path alone).
 class Folder {
@@ -23,6 +29,7 @@ class Folder {
     intptr_t handle() const { return handle_; }
     // `name` inside the folder, as a path from the working folder.
     fs::path path_of(const fs::path& name) const;
+    Identity identity() const;
 
   private:
     static constexpr intptr_t closed = -1;
@@ -32,51 +39,77 @@ class Folder {
 
 struct FileState {
     bool exists = false;
-    bool regular = false;  // a regular file, not a device, FIFO, folder or link
+    bool regular = false; // a regular file, not a device, FIFO, folder or link
     bool fifo = false;
     bool link = false;
     bool writable = false; // this process may write it
     unsigned owner = 0;
     unsigned group = 0;
     unsigned permissions = 0;
+    Identity identity{};
 };
 
 // The state of `name` itself (a link is not followed).
 FileState inspect(const Folder& folder, const fs::path& name);
 
-// Whether the link `name` in `folder` may be followed: in a folder that
-// everyone may write and that keeps others from removing one's files (like
-// /tmp), only links of the caller's own or of the folder's owner are.
-bool may_follow_link(const Folder& folder, const fs::path& name);
+// Whether a link, FIFO or device `name` in `folder` may be used. In a folder
+// that everyone may write and that keeps others from removing one's files
+// (like /tmp), only those of the caller's own or of the folder's owner may,
+// as the kernel's protected_symlinks and protected_fifos rules have it: one
+// planted by another user neither redirects nor swallows an output.
+bool may_use_planted(const Folder& folder, const fs::path& name);
 
-enum class CreateError { none, name_taken, refused, other };
+// Whether files made in the folder can be removed again: not in an
+// append-only or immutable folder, where a failed run would leave them.
+bool takes_removable_files(const Folder& folder);
+
+// On Windows, names like NUL, CON or COM1.txt name devices in every folder.
+bool names_reserved_device(const fs::path& name);
+
+enum class CreateError { none, name_taken, other };
 
 // Creates `name` for writing in binary mode, only if it does not exist yet,
-// readable by its owner alone. Returns nullptr and says why when it cannot:
-// `refused` when the folder takes no new files from this process.
+// readable by its owner alone. Returns nullptr and says why when it cannot.
 FILE* create_private(const Folder& folder, const fs::path& name, CreateError& error);
 
-// Opens an existing file for writing over its content. A FIFO is given a few
+// Opens an existing device or FIFO for writing. A FIFO is given a few
 // seconds for a reader to come, so that a run never waits without end.
-FILE* open_existing(const Folder& folder, const fs::path& name, bool fifo);
+FILE* open_special(const Folder& folder, const fs::path& name, bool fifo);
 
 // The longest file name the folder takes; 0 when unknown.
 size_t max_name_length(const Folder& folder);
 
-// Gives a finished file what the file it replaces had: owner and group where
-// the system allows, permission bits (setuid and setgid only with both kept),
-// access lists and extended attributes; a new file gets the permissions any
-// new file gets. Nothing of this can fail the run.
-void take_metadata(FILE* file, const FileState& replaced, const fs::path& replaced_path);
+// Has the system start writing `length` bytes from `offset` out to the
+// disk, without waiting for them, so that little is left only in memory
+// when the file takes its place.
+void start_writeback(FILE* file, uint64_t offset, uint64_t length);
 
-// Renames `from` over `to` in one step: others see the old file or the new
-// one, never neither.
-bool replace(const Folder& folder, const fs::path& from, const fs::path& to);
+// Gives a finished file, once its last byte is written, what the file it
+// replaces had, never letting anyone more read or write it: owner and group
+// where the system allows (the group wherever the caller belongs to it),
+// permission bits (group bits only for the same group, setuid and setgid
+// only with both kept), access lists and extended attributes. A new file
+// gets the permissions any new file in its folder gets. Nothing of this can
+// fail the run.
+void take_metadata(FILE* file, const FileState& replaced, const fs::path& replaced_path, const Folder& folder);
+
+enum class Swap { done, failed, unsupported };
+
+// Whether exchange() is worth a try here; where it says `unsupported` all the
+// same (some file systems), a file is moved aside instead.
+#if defined(__linux__)
+inline constexpr bool swaps_files = true;
+#else
+inline constexpr bool swaps_files = false;
+#endif
 
 // Swaps the files `from` and `to` in one step, where the system can (Linux):
 // the old file stays, under the name `from`, until it is removed or swapped
-// back. False where it cannot; then replace() is the way.
-bool exchange(const Folder& folder, const fs::path& from, const fs::path& to);
+// back.
+Swap exchange(const Folder& folder, const fs::path& from, const fs::path& to);
+
+// Renames `from` to `to` in one step, only if nothing is named `to`.
+bool rename_new(const Folder& folder, const fs::path& from, const fs::path& to);
 
 void remove(const Folder& folder, const fs::path& name);
 
@@ -90,7 +123,7 @@ uint64_t process_id();
 // An exclusive lock between processes on a folder, waiting at most a few
 // seconds for another holder; no_lock when none could be had.
 inline constexpr intptr_t no_lock = -1;
-intptr_t lock_folder(const fs::path& folder);
+intptr_t lock_folder(const Folder& folder);
 void unlock_folder(intptr_t lock);
 
 } // namespace meshwright::file_system

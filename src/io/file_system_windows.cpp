@@ -9,7 +9,6 @@
 #include <sys/stat.h>
 
 #include <cwctype>
-#include <functional>
 
 namespace meshwright::file_system {
 
@@ -35,6 +34,29 @@ FILE* stream_of(HANDLE handle, const fs::path& path)
     return file;
 }
 
+// The volume and file number of a file or folder, links not followed.
+Identity identity_of(const fs::path& path)
+{
+    const HANDLE handle = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return {};
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool known = GetFileInformationByHandle(handle, &info) != 0;
+    CloseHandle(handle);
+    if (!known)
+        return {};
+    const uint64_t created = uint64_t{info.ftCreationTime.dwHighDateTime} << 32 | info.ftCreationTime.dwLowDateTime;
+    return {info.dwVolumeSerialNumber, uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow, created};
+}
+
+bool names_null_device(const fs::path& name)
+{
+    const std::wstring& text = name.native();
+    return text.size() >= 3 && std::towupper(text[0]) == L'N' && std::towupper(text[1]) == L'U' &&
+           std::towupper(text[2]) == L'L';
+}
+
 } // namespace
 
 // Windows has no handles on folders to make files in; the path stands in.
@@ -47,11 +69,36 @@ fs::path Folder::path_of(const fs::path& name) const
     return path_.empty() ? name : path_ / name;
 }
 
+Identity Folder::identity() const
+{
+    return identity_of(path_.empty() ? fs::path(L".") : path_);
+}
+
+bool names_reserved_device(const fs::path& name)
+{
+    // The name before its first dot, without trailing blanks, in any case.
+    std::wstring base = name.native().substr(0, name.native().find(L'.'));
+    base.erase(base.find_last_not_of(L' ') + 1);
+    for (wchar_t& c : base)
+        c = static_cast<wchar_t>(std::towupper(c));
+    if (base == L"CON" || base == L"PRN" || base == L"AUX" || base == L"NUL")
+        return true;
+    return base.size() == 4 && (base.starts_with(L"COM") || base.starts_with(L"LPT")) && base[3] >= L'1' &&
+           base[3] <= L'9';
+}
+
 FileState inspect(const Folder& folder, const fs::path& name)
 {
+    FileState state;
+    if (names_reserved_device(name)) {
+        // The null device takes an output like /dev/null; consoles, ports
+        // and printers are no place for one.
+        state.exists = true;
+        state.writable = names_null_device(name);
+        return state;
+    }
     const fs::path path = folder.path_of(name);
     struct _stat64 info {};
-    FileState state;
     if (_wstat64(path.c_str(), &info) != 0)
         return state;
     state.exists = true;
@@ -59,11 +106,16 @@ FileState inspect(const Folder& folder, const fs::path& name)
     // A file with the read-only attribute is refused for writing.
     state.writable = _waccess(path.c_str(), 2) == 0;
     state.permissions = info.st_mode & 0777;
+    state.identity = identity_of(path);
     return state;
 }
 
+bool may_use_planted(const Folder&, const fs::path&)
+{
+    return true;
+}
 
-bool may_follow_link(const Folder&, const fs::path&)
+bool takes_removable_files(const Folder&)
 {
     return true;
 }
@@ -77,17 +129,16 @@ FILE* create_private(const Folder& folder, const fs::path& name, CreateError& er
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
         error = code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS ? CreateError::name_taken
-                : code == ERROR_ACCESS_DENIED || code == ERROR_WRITE_PROTECT ? CreateError::refused
-                                                                               : CreateError::other;
+                                                                          : CreateError::other;
         return nullptr;
     }
     error = CreateError::none;
     return stream_of(handle, path);
 }
 
-FILE* open_existing(const Folder& folder, const fs::path& name, bool)
+FILE* open_special(const Folder& folder, const fs::path& name, bool)
 {
-    return _wfopen(folder.path_of(name).c_str(), L"wb");
+    return _wfopen(names_reserved_device(name) ? name.c_str() : folder.path_of(name).c_str(), L"wb");
 }
 
 size_t max_name_length(const Folder&)
@@ -95,20 +146,27 @@ size_t max_name_length(const Folder&)
     return 255;
 }
 
-void take_metadata(FILE*, const FileState&, const fs::path&)
+void start_writeback(FILE*, uint64_t, uint64_t)
+{
+    // Windows writes a renamed file's data out by itself.
+}
+
+void take_metadata(FILE*, const FileState&, const fs::path&, const Folder&)
 {
     // Windows keeps permissions in access lists, which a new file inherits
     // from its folder.
 }
 
-bool replace(const Folder& folder, const fs::path& from, const fs::path& to)
+Swap exchange(const Folder&, const fs::path&, const fs::path&)
 {
-    return MoveFileExW(folder.path_of(from).c_str(), folder.path_of(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    return Swap::unsupported;
 }
 
-bool exchange(const Folder&, const fs::path&, const fs::path&)
+bool rename_new(const Folder& folder, const fs::path& from, const fs::path& to)
 {
-    return false;
+    // Without MOVEFILE_REPLACE_EXISTING, an existing `to` fails the move; so
+    // does a `from` that another program holds open without delete sharing.
+    return MoveFileExW(folder.path_of(from).c_str(), folder.path_of(to).c_str(), 0) != 0;
 }
 
 void remove(const Folder& folder, const fs::path& name)
@@ -128,15 +186,12 @@ uint64_t process_id()
     return static_cast<uint64_t>(_getpid());
 }
 
-intptr_t lock_folder(const fs::path& folder)
+intptr_t lock_folder(const Folder& folder)
 {
-    // A named mutex stands in for a lock on the folder itself. Names differ
-    // in case only where the files do not.
-    std::error_code error;
-    std::wstring place = fs::weakly_canonical(folder.empty() ? fs::path(L".") : folder, error).wstring();
-    for (wchar_t& c : place)
-        c = static_cast<wchar_t>(std::towlower(c));
-    const std::wstring mutex_name = L"Local\\meshwright-" + std::to_wstring(std::hash<std::wstring>{}(place));
+    // A named mutex, named after the folder's identity, stands in for a lock
+    // on the folder itself.
+    [[maybe_unused]] const auto [volume, index, created] = folder.identity();
+    const std::wstring mutex_name = L"Local\\meshwright-" + std::to_wstring(volume) + L"-" + std::to_wstring(index);
     const HANDLE mutex = CreateMutexW(nullptr, FALSE, mutex_name.c_str());
     if (!mutex)
         return no_lock;

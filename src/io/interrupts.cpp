@@ -57,32 +57,76 @@ struct Pending {
 Pending pending[max_pending_files];
 static_assert(std::atomic<int>::is_always_lock_free, "the interrupt handler reads it");
 
-// Signals that end the program by default and that a user or the system
-// sends to stop it; SIGXFSZ is a file-size limit hit while writing.
-constexpr int stopping_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGXFSZ};
+// Every signal whose default is to end the program, but for the faults of
+// the program itself (SIGSEGV and the like).
+const int stopping_signals[] = {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGALRM, SIGTERM, SIGUSR1, SIGUSR2, SIGXFSZ,
+                                SIGXCPU, SIGVTALRM, SIGPROF,
+#if defined(SIGIO)
+                                SIGIO,
+#endif
+#if defined(SIGPWR)
+                                SIGPWR,
+#endif
+#if defined(SIGSTKFLT)
+                                SIGSTKFLT,
+#endif
+};
 
-extern "C" void remove_pending_and_stop(int signal_number)
+sigset_t stopping_set()
 {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signal_number : stopping_signals)
+        sigaddset(&set, signal_number);
+#if defined(SIGRTMIN)
+    for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; ++signal_number)
+        sigaddset(&set, signal_number);
+#endif
+    return set;
+}
+
+pid_t own_process = 0;
+
+// A write into a closed pipe (SIGPIPE) or past the file-size limit (SIGXFSZ)
+// is a failed write, which the writer reports; from anyone else, these
+// signals stop the program like the others.
+bool reports_own_write(int signal_number, const siginfo_t* info)
+{
+    return (signal_number == SIGPIPE || signal_number == SIGXFSZ) && info && info->si_code == SI_USER &&
+           info->si_pid == own_process;
+}
+
+extern "C" void remove_pending_and_stop(int signal_number, siginfo_t* info, void*)
+{
+    if (reports_own_write(signal_number, info))
+        return;
     for (Pending& file : pending) {
         const int folder = file.folder.load();
         if (folder >= 0)
             unlinkat(folder, file.name, 0);
     }
-    // SA_RESETHAND restored the default action, and the signal stays blocked
-    // until this handler returns, so it ends the program right after.
+    // The signal stays blocked until this handler returns, so with its
+    // default action back it ends the program right after.
+    struct sigaction default_action {};
+    default_action.sa_handler = SIG_DFL;
+    sigemptyset(&default_action.sa_mask);
+    sigaction(signal_number, &default_action, nullptr);
     raise(signal_number);
 }
 
 void install_handlers()
 {
-    for (int signal_number : stopping_signals) {
+    own_process = getpid();
+    const sigset_t set = stopping_set();
+    for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
         struct sigaction current {};
         // A signal the caller chose to ignore (nohup, a test) stays ignored.
-        if (sigaction(signal_number, nullptr, &current) != 0 || current.sa_handler == SIG_IGN)
+        if (sigismember(&set, signal_number) != 1 || sigaction(signal_number, nullptr, &current) != 0 ||
+            current.sa_handler == SIG_IGN)
             continue;
         struct sigaction action {};
-        action.sa_handler = remove_pending_and_stop;
-        action.sa_flags = SA_RESETHAND;
+        action.sa_sigaction = remove_pending_and_stop;
+        action.sa_flags = SA_SIGINFO;
         sigemptyset(&action.sa_mask);
         sigaction(signal_number, &action, nullptr);
     }
@@ -91,6 +135,11 @@ void install_handlers()
 #endif
 
 } // namespace
+
+void watch_interrupts()
+{
+    std::call_once(handlers_installed, install_handlers);
+}
 
 #if defined(_WIN32)
 
@@ -109,7 +158,7 @@ InterruptsDeferred::~InterruptsDeferred()
 
 int remove_on_interrupt(const file_system::Folder& folder, const std::filesystem::path& name)
 {
-    std::call_once(handlers_installed, install_handlers);
+    watch_interrupts();
     std::wstring path = folder.path_of(name).wstring();
     const std::lock_guard lock(pending_mutex);
     for (int slot = 0; slot < max_pending_files; ++slot) {
@@ -132,10 +181,7 @@ void forget_on_interrupt(int slot)
 
 InterruptsHeld::InterruptsHeld()
 {
-    sigset_t set;
-    sigemptyset(&set);
-    for (int signal_number : stopping_signals)
-        sigaddset(&set, signal_number);
+    static const sigset_t set = stopping_set();
     pthread_sigmask(SIG_BLOCK, &set, &previous_mask_);
 }
 
@@ -149,7 +195,7 @@ InterruptsDeferred::~InterruptsDeferred() = default;
 
 int remove_on_interrupt(const file_system::Folder& folder, const std::filesystem::path& name)
 {
-    std::call_once(handlers_installed, install_handlers);
+    watch_interrupts();
     const std::string& text = name.native();
     if (text.size() >= max_name_bytes)
         return -1;

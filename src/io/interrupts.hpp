@@ -11,13 +11,19 @@
 namespace meshwright {
 
 // Removes the temporary files being written when the user interrupts the
-// program (Ctrl-C, kill, a closed terminal or console, a file-size limit),
-// then lets the interrupt end the program as it would have: the caller sees
-// the usual status.
+// program (Ctrl-C, the quit key, kill with any signal that ends a program, a
+// closed terminal or console), then lets the interrupt end the program as
+// it would have: the caller sees the usual status. A write into a closed
+// pipe or past the file-size limit is a failed write instead, which the
+// writer reports.
 //
 // A few files may be pending at once. Each is named by its folder, which must
 // stay open while it is registered, and its name there.
 inline constexpr int max_pending_files = 4;
+
+// Takes over the interrupts; done by the first registration, or earlier, so
+// that a closed pipe on the console fails a write rather than the program.
+void watch_interrupts();
 
 // Registers a file; returns its slot, or -1 when all are taken.
 int remove_on_interrupt(const file_system::Folder& folder, const std::filesystem::path& name);

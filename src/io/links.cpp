@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cwctype>
+#include <vector>
 
 #include "io/file_system.hpp"
 
@@ -57,16 +58,44 @@ fs::path place_of(const fs::path& path)
 
 std::optional<fs::path> follow_links(const fs::path& path)
 {
-    fs::path current = path;
-    for (int hop = 0; hop < max_link_hops && is_link(current); ++hop) {
-        const file_system::Folder folder(current.parent_path());
+    // A path that ends in a separator names no file; it is left for the
+    // caller to refuse.
+    if (path.empty() || !path.has_filename())
+        return path;
+    fs::path resolved = path.root_path(); // the part walked so far, free of links
+    std::vector<fs::path> ahead;          // the parts still to walk, the next one last
+    const auto walk_later = [&](const fs::path& parts) {
+        std::vector<fs::path> in_order(parts.begin(), parts.end());
+        ahead.insert(ahead.end(), in_order.rbegin(), in_order.rend());
+    };
+    walk_later(path.relative_path());
+    int hops = 0;
+    while (!ahead.empty()) {
+        const fs::path part = ahead.back();
+        ahead.pop_back();
+        if (part.empty() || part == ".")
+            continue;
+        if (part == ".." && !resolved.empty() && resolved.filename() != ".." && resolved != resolved.root_path()) {
+            resolved = resolved.parent_path();
+            continue;
+        }
+        const fs::path next = resolved / part;
+        if (!is_link(next)) {
+            resolved = next;
+            continue;
+        }
+        // Every link on the way, a folder's as much as the file's, must be
+        // one the caller may follow.
+        const file_system::Folder folder(resolved);
         std::error_code error;
-        const fs::path link = fs::read_symlink(current, error);
-        if (error || !folder.opened() || !file_system::may_follow_link(folder, current.filename()))
+        const fs::path target = fs::read_symlink(next, error);
+        if (++hops > max_link_hops || error || !folder.opened() || !file_system::may_use_planted(folder, part))
             return std::nullopt;
-        current = current.parent_path() / link;
+        if (target.has_root_path())
+            resolved = target.root_path();
+        walk_later(target.relative_path());
     }
-    return current;
+    return resolved;
 }
 
 bool same_file(const fs::path& first, const fs::path& second)

@@ -5,12 +5,13 @@
 
 namespace meshwright {
 
-// The file that `path` finally names after following symbolic links, as a
-// path; `path` itself when it is no link. Nothing when a link may not be
+// The file that `path` names, as a path with every link on the way
+// resolved, as the system resolves them. Nothing when a link may not be
 // followed: in a folder that everyone may write and that keeps others from
 // removing one's files (like /tmp), only links of the caller's own or of the
-// folder's owner are, whatever the system's own setting, so that a link
-// planted by another user cannot send an output elsewhere.
+// folder's owner are, whether they stand for the file or for a folder on the
+// way and whatever the system's own setting, so that a link planted by
+// another user cannot send an output elsewhere. Nothing, too, for a loop.
 std::optional<std::filesystem::path> follow_links(const std::filesystem::path& path);
 
 // Whether the two paths name the same file: the same file when both exist,

@@ -42,17 +42,21 @@ fs::path followed(const fs::path& path, const char* open_failure)
     return *target;
 }
 
+// Writeback is started every this many bytes: little enough that a power
+// cut right after a run finds almost nothing only in memory, much enough
+// that the disk gets long runs.
+constexpr uint64_t writeback_step = 1 << 20;
+
 } // namespace
 
-OutputFile::OutputFile(const fs::path& path, const char* open_failure, const char* write_failure,
-                       const fs::path& level)
+OutputFile::OutputFile(const fs::path& path, const char* open_failure, const char* write_failure)
     : buffer_(new char[capacity]), destination_(followed(path, open_failure)),
       name_(destination_.filename()), folder_(destination_.parent_path()), write_failure_(write_failure)
 {
-    open(open_failure, level);
+    open(open_failure);
 }
 
-void OutputFile::open(const char* open_failure, const fs::path& level)
+void OutputFile::open(const char* open_failure)
 {
     // An empty path, or one that ends in a folder separator, names no file.
     if (name_.empty() || !folder_.opened())
@@ -63,33 +67,27 @@ void OutputFile::open(const char* open_failure, const fs::path& level)
         throw open_failure;
     if (replaced_.exists && !replaced_.regular) {
         // Devices and FIFOs cannot be replaced, only written.
-        stream_ = file_system::open_existing(folder_, name_, replaced_.fifo);
-        if (!stream_)
+        if (!file_system::may_use_planted(folder_, name_) ||
+            !(stream_ = file_system::open_special(folder_, name_, replaced_.fifo)))
             throw open_failure;
         return;
     }
     const size_t max_name = file_system::max_name_length(folder_);
-    if (max_name > 0 && name_.native().size() > max_name)
+    if ((max_name > 0 && name_.native().size() > max_name) || !file_system::takes_removable_files(folder_))
         throw open_failure;
-    file_system::CreateError error = file_system::CreateError::none;
-    stream_ = create_temporary(error);
-    // A folder that takes no new files may still hold a writable one; a
-    // failure there loses nothing that was not already to be replaced,
-    // except the level itself.
-    if (!stream_ && error == file_system::CreateError::refused && replaced_.exists &&
-        !(!level.empty() && same_file(destination_, level)))
-        stream_ = file_system::open_existing(folder_, name_, false);
+    stream_ = create_temporary();
     if (!stream_)
         throw open_failure;
 }
 
-FILE* OutputFile::create_temporary(file_system::CreateError& error)
+FILE* OutputFile::create_temporary()
 {
     for (int attempt = 0; attempt < max_name_attempts; ++attempt) {
         const fs::path name = random_temporary_name();
         // Created and registered as one step, so that no interrupt between
         // the two leaves it behind.
         const InterruptsHeld held;
+        file_system::CreateError error = file_system::CreateError::none;
         if (FILE* file = file_system::create_private(folder_, name, error)) {
             temporary_ = name;
             interrupt_slot_ = remove_on_interrupt(folder_, name);
@@ -114,6 +112,7 @@ void OutputFile::write(std::string_view text)
         flush();
         if (std::fwrite(text.data(), 1, text.size(), stream_) != text.size())
             throw write_failure_;
+        start_writeback(false);
         return;
     }
     if (text.size() > capacity - used_)
@@ -128,15 +127,32 @@ void OutputFile::flush()
     used_ = 0;
     if (pending > 0 && std::fwrite(buffer_.get(), 1, pending, stream_) != pending)
         throw write_failure_;
+    start_writeback(false);
+}
+
+void OutputFile::start_writeback(bool all)
+{
+    const uint64_t written = bytes_written_ - used_;
+    if (!waits_for_rename() || written == written_out_ || (!all && written - written_out_ < writeback_step))
+        return;
+    if (std::fflush(stream_) != 0)
+        throw write_failure_;
+    file_system::start_writeback(stream_, written_out_, written - written_out_);
+    written_out_ = written;
 }
 
 void OutputFile::finish()
 {
     flush();
+    // The metadata comes after the last byte: a write clears setuid, setgid
+    // and capabilities.
+    if (std::fflush(stream_) != 0)
+        throw write_failure_;
+    start_writeback(true);
     FILE* stream = stream_;
     stream_ = nullptr;
     if (waits_for_rename())
-        file_system::take_metadata(stream, replaced_, destination_);
+        file_system::take_metadata(stream, replaced_, destination_, folder_);
     bool failed = std::ferror(stream) != 0;
     failed = std::fclose(stream) != 0 || failed;
     if (failed) {
@@ -145,36 +161,76 @@ void OutputFile::finish()
     }
 }
 
+bool OutputFile::is_replaced(const fs::path& name) const
+{
+    const file_system::FileState now = file_system::inspect(folder_, name);
+    return now.exists && now.identity == replaced_.identity;
+}
+
+void OutputFile::set_aside()
+{
+    if (!file_system::swaps_files)
+        move_aside();
+}
+
+void OutputFile::move_aside()
+{
+    if (!replaced_.exists || !aside_.empty())
+        return;
+    const fs::path aside = random_temporary_name();
+    if (!file_system::rename_new(folder_, name_, aside))
+        throw write_failure_;
+    aside_ = aside;
+    // What stood there may have been replaced meanwhile, by a folder even.
+    if (!is_replaced(aside_)) {
+        take_back();
+        throw write_failure_;
+    }
+}
+
 void OutputFile::put_in_place()
 {
-    if (replaced_.exists && file_system::exchange(folder_, temporary_, name_)) {
-        placed_ = Placed::swapped;
-        return;
+    if (replaced_.exists && aside_.empty()) {
+        switch (file_system::exchange(folder_, temporary_, name_)) {
+        case file_system::Swap::done:
+            placed_ = Placed::swapped;
+            if (!is_replaced(temporary_)) {
+                take_back();
+                throw write_failure_;
+            }
+            return;
+        case file_system::Swap::failed:
+            throw write_failure_;
+        case file_system::Swap::unsupported:
+            move_aside();
+            break;
+        }
     }
-    if (!file_system::replace(folder_, temporary_, name_))
+    // Where nothing stood, or the old file stands aside: a file made at the
+    // name meanwhile is another program's, and stays.
+    if (!file_system::rename_new(folder_, temporary_, name_))
         throw write_failure_;
-    placed_ = replaced_.exists ? Placed::replaced : Placed::over_nothing;
+    placed_ = Placed::renamed;
 }
 
 void OutputFile::take_back()
 {
     if (placed_ == Placed::swapped)
         file_system::exchange(folder_, temporary_, name_);
-    else if (placed_ == Placed::over_nothing)
-        file_system::replace(folder_, name_, temporary_);
-    // A file renamed over another cannot be undone; without an exchange
-    // the system offers nothing better.
-    if (placed_ == Placed::replaced) {
-        forget_on_interrupt(interrupt_slot_);
-        temporary_.clear();
-    }
+    else if (placed_ == Placed::renamed)
+        file_system::rename_new(folder_, name_, temporary_);
     placed_ = Placed::no;
+    if (!aside_.empty() && file_system::rename_new(folder_, aside_, name_))
+        aside_.clear();
 }
 
 void OutputFile::let_go_of_replaced()
 {
     if (placed_ == Placed::swapped)
         file_system::remove(folder_, temporary_);
+    if (!aside_.empty())
+        file_system::remove(folder_, aside_);
+    aside_.clear();
     forget_on_interrupt(interrupt_slot_);
     temporary_.clear();
     placed_ = Placed::no;

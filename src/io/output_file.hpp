@@ -13,23 +13,21 @@ namespace meshwright {
 // One output file, written so that no failed, stopped or racing run damages
 // what was there before: the bytes go into a new temporary file beside the
 // destination, readable by the caller alone, which commit_outputs() puts in
-// place in one step (a swap or a rename) once it is complete. Only where
-// nothing can be lost is the destination written in place: a device or
-// FIFO, or an existing file in a folder that refuses new files (never the
-// level itself).
+// place in one step once it is complete. Only a device or FIFO, which
+// cannot be replaced, is written in place; a regular file that cannot be
+// staged beside is refused, never written over.
 //
-// Writes go through one bounded buffer; every failure to open, write or
-// close is thrown as the message text given for it, so that a full disk
-// never passes for success.
+// Writes go through one bounded buffer and are started out to the disk as
+// they go; every failure to open, write or close is thrown as the message
+// text given for it, so that a full disk never passes for success.
 class OutputFile {
   public:
     // Opens the file for writing; throws `open_failure` when it cannot or
     // may not: a destination the caller may not write, a name too long for
-    // its folder, a link planted by another user, a temporary file that
-    // cannot be made for any reason but a folder that refuses new files.
-    // `level` is the level file, when it is one.
-    OutputFile(const std::filesystem::path& path, const char* open_failure, const char* write_failure,
-               const std::filesystem::path& level = {});
+    // its folder, a link, FIFO or device planted by another user, a folder
+    // that would keep a failed run's files, a temporary file that cannot be
+    // made.
+    OutputFile(const std::filesystem::path& path, const char* open_failure, const char* write_failure);
     // Without a commit, removes the temporary file and leaves the
     // destination as it was.
     ~OutputFile();
@@ -49,33 +47,43 @@ class OutputFile {
     bool waits_for_rename() const { return !temporary_.empty(); }
     uint64_t bytes_written() const { return bytes_written_; }
     const file_system::Folder& folder() const { return folder_; }
-    const std::filesystem::path& destination() const { return destination_; }
     const std::filesystem::path& name() const { return name_; }
-    // Puts the finished file in place of its destination; throws the write
-    // failure when it cannot. Where the system can, the old file is kept
-    // under the temporary name until let_go_of_replaced(), so that
-    // take_back() can undo the step when another file of the set fails.
+    // Where the system cannot swap two files, moves the file to be replaced
+    // aside under a name of its own, so that a file held open by another
+    // program fails the set before anything changed.
+    void set_aside();
+    // Puts the finished file in place of its destination, where the system
+    // can by swapping the two. Throws the write failure when the destination
+    // is no longer what it was at the start (a folder, or a file made
+    // meanwhile where there was none), leaving it as it is.
     void put_in_place();
+    // Undoes set_aside() and put_in_place(), whichever were done.
     void take_back();
+    // Removes the replaced file, once the whole set is in place.
     void let_go_of_replaced();
 
     static constexpr size_t capacity = 1 << 18;
 
   private:
-    void open(const char* open_failure, const std::filesystem::path& level);
-    FILE* create_temporary(file_system::CreateError& error);
+    void open(const char* open_failure);
+    void move_aside();
+    FILE* create_temporary();
     void flush();
+    void start_writeback(bool all);
+    bool is_replaced(const std::filesystem::path& name) const;
     void discard();
 
     std::unique_ptr<char[]> buffer_;
     size_t used_ = 0;
     uint64_t bytes_written_ = 0;
+    uint64_t written_out_ = 0;           // bytes whose writeback has been started
     std::filesystem::path destination_; // links followed
     std::filesystem::path name_;        // its file name
     file_system::Folder folder_;        // its folder
     file_system::FileState replaced_;
     std::filesystem::path temporary_; // its name in the folder; empty when written in place
-    enum class Placed { no, over_nothing, replaced, swapped } placed_ = Placed::no;
+    std::filesystem::path aside_;     // the replaced file's name while set aside
+    enum class Placed { no, swapped, renamed } placed_ = Placed::no;
     int interrupt_slot_ = -1;
     FILE* stream_ = nullptr;
     const char* write_failure_;
