@@ -4,7 +4,9 @@
 // replaced whole, and no temporary file is left behind.
 #if !defined(_WIN32)
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -261,6 +263,13 @@ TEST(SafeOutput, MaterialFileLinkedToTheOutputIsRefused)
          [](const TempDir& dir) {
              fs::create_directory(dir.path("sub"));
              fs::create_symlink("sub/../o.obj", dir.path("o.mtl"));
+         },
+         messages::material_replaces_output},
+        {"material file linked through a folder link to where the OBJ would go",
+         {"in.bsp", "o.obj"},
+         [](const TempDir& dir) {
+             fs::create_directory_symlink(".", dir.path("here"));
+             fs::create_symlink("here/o.obj", dir.path("o.mtl"));
          },
          messages::material_replaces_output},
     });
@@ -530,6 +539,62 @@ TEST(SafeOutput, OtherUsersCanNeitherReadNorRedirectOutputs)
 #endif
 }
 
+// What another user plants in a shared folder like /tmp has no power over
+// a run: a link that stands for a folder of the path is followed no more
+// than one that stands for the file, and a FIFO is not written, even when
+// its owner holds it open without reading. The run ends at once with the
+// open message; the files the link leads to stay as they were.
+TEST(SafeOutput, WhatOtherUsersPlantIsRefused)
+{
+#if defined(_WIN32)
+    GTEST_SKIP() << "Windows has no sticky folders";
+#else
+    if (!running_as_root())
+        GTEST_SKIP() << "files of another user need root to make";
+    const std::string level = one_triangle_level("wall");
+    const Converted fresh = converted(level);
+    struct Case {
+        const char* name;
+        unsigned owner; // of what is planted
+        const char* output;
+        bool followed;
+    };
+    const Case cases[] = {
+        {"another user's link for a folder", other_user, "st/proj/out.obj", false},
+        {"another user's FIFO", other_user, "st/out.obj", false},
+        {"the folder owner's link for a folder", 0, "st/proj/out.obj", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        put_files(dir, {{"in.bsp", level}});
+        fs::create_directory(dir.path("st"));
+        fs::permissions(dir.path("st"), fs::perms(01777));
+        fs::create_directory(dir.path("victim"));
+        fs::create_directory_symlink("../victim", dir.path("st/proj"));
+        ASSERT_EQ(lchown(dir.path("st/proj").c_str(), c.owner, c.owner), 0);
+        ASSERT_EQ(mkfifo(dir.path("st/out.obj").c_str(), 0666), 0);
+        ASSERT_EQ(chown(dir.path("st/out.obj").c_str(), c.owner, c.owner), 0);
+        // Open for reading, never read: a writer would fill it and wait.
+        const int holder = open(dir.path("st/out.obj").c_str(), O_RDONLY | O_NONBLOCK);
+        ASSERT_GE(holder, 0);
+        RunningProgram run(dir, {"meshwright", "in.bsp", c.output});
+        EXPECT_TRUE(run.ends_within(2));
+        const Outcome outcome = run.finish();
+        close(holder);
+        if (c.followed) {
+            EXPECT_EQ(outcome.status, 0);
+            EXPECT_EQ(read_file(dir.path("victim/out.mtl")), fresh.mtl);
+            continue;
+        }
+        EXPECT_EQ(outcome.out, fresh.closing_line + exception_line(messages::unopenable_obj));
+        EXPECT_EQ(outcome.status, 1);
+        EXPECT_TRUE(fs::is_empty(dir.path("victim")));
+        EXPECT_EQ(folder_contents(dir.path("st")).size(), 2u);
+    }
+#endif
+}
+
 #if !defined(_WIN32)
 // An access list in the system's own form: the owner may read and write,
 // user 1234 and the group may read.
@@ -602,6 +667,133 @@ TEST(SafeOutput, ReplacedFilesKeepTheirOwnerAndAttributes)
         EXPECT_EQ(info.st_uid, other_user);
         EXPECT_EQ(info.st_mode & 07777, 0666u) << "setuid and setgid must not pass to another owner";
     }
+    {
+        SCOPED_TRACE("root replacing its own setuid program with a capability");
+        TempDir dir;
+        put_files(dir, {{"in.bsp", level}, {"out.obj", "previous\n"}});
+        const std::string out = dir.path("out.obj");
+        ASSERT_EQ(chmod(out.c_str(), 06755), 0);
+        // Version 2, effective, permitting CAP_NET_BIND_SERVICE.
+        const uint32_t capability[5] = {0x02000001, 1u << 10, 0, 0, 0};
+        if (setxattr(out.c_str(), "security.capability", capability, sizeof capability, 0) != 0)
+            GTEST_SKIP() << "no file capabilities here (" << std::strerror(errno) << ")";
+        const std::string capability_before = attribute(out, "security.capability");
+        ASSERT_EQ(run_in(dir, {"meshwright", "in.bsp", "out.obj"}).status, 0);
+        EXPECT_EQ(read_file(out), fresh.obj);
+        EXPECT_EQ(permissions(out), fs::perms(06755));
+        EXPECT_EQ(attribute(out, "security.capability"), capability_before);
+    }
+#endif
+}
+
+// A member of a file's group who replaces it keeps the group, so that its
+// owner and group read it as before; where the group cannot be kept, its
+// bits go to the caller's group only as far as everyone had them.
+TEST(SafeOutput, ReplacedFilesGiveNobodyMoreAccess)
+{
+#if defined(_WIN32)
+    GTEST_SKIP() << "Windows keeps permissions in access lists inherited from the folder";
+#else
+    if (!running_as_root())
+        GTEST_SKIP() << "files of other users and groups need root to make";
+    const std::string level = one_triangle_level("wall");
+    constexpr unsigned owner = 1234;
+    constexpr unsigned shared_group = 4321;
+    struct Case {
+        const char* name;
+        unsigned mode;
+        std::vector<unsigned> caller_groups;
+        unsigned group_after;
+        unsigned mode_after;
+    };
+    const Case cases[] = {
+        {"a member of the file's group", 0660, {shared_group}, shared_group, 0660},
+        {"someone who writes it as anyone may", 0662, {}, other_user, 0622},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        put_files(dir, {{"in.bsp", level}, {"out.obj", "previous\n"}});
+        fs::permissions(dir.root(), fs::perms(0777));
+        const std::string out = dir.path("out.obj");
+        ASSERT_EQ(chown(out.c_str(), owner, shared_group), 0);
+        ASSERT_EQ(chmod(out.c_str(), c.mode), 0);
+        ASSERT_EQ(run_in(dir, {"meshwright", "in.bsp", "out.obj"}, {.user = other_user, .groups = c.caller_groups})
+                      .status,
+                  0);
+        struct stat info {};
+        ASSERT_EQ(stat(out.c_str(), &info), 0);
+        EXPECT_EQ(info.st_uid, other_user) << "only root gives a file away";
+        EXPECT_EQ(info.st_gid, c.group_after);
+        EXPECT_EQ(info.st_mode & 07777, c.mode_after);
+    }
+#endif
+}
+
+// A new file in a folder with a default access list gets the list, as any
+// program's new file there does; the umask does not narrow it.
+TEST(SafeOutput, NewFilesTakeTheFolderDefaultAccessList)
+{
+#if defined(_WIN32)
+    GTEST_SKIP() << "Windows keeps permissions in access lists inherited from the folder";
+#else
+    const auto entry = [](uint16_t tag, uint16_t permissions, uint32_t id) {
+        std::string bytes(8, '\0');
+        std::memcpy(&bytes[0], &tag, 2);
+        std::memcpy(&bytes[2], &permissions, 2);
+        std::memcpy(&bytes[4], &id, 4);
+        return bytes;
+    };
+    const uint32_t version = 2;
+    const uint32_t none = 0xFFFFFFFF;
+    const std::string header(reinterpret_cast<const char*>(&version), 4);
+    // Everyone named may do everything; a new file is made for reading and
+    // writing, so its list allows that much.
+    const std::string folder_default = header + entry(0x01, 7, none) + entry(0x02, 7, 1234) + entry(0x04, 5, none) +
+                                       entry(0x10, 7, none) + entry(0x20, 5, none);
+    const std::string expected = header + entry(0x01, 6, none) + entry(0x02, 7, 1234) + entry(0x04, 5, none) +
+                                 entry(0x10, 6, none) + entry(0x20, 4, none);
+    const std::string level = one_triangle_level("wall");
+    TempDir dir;
+    put_files(dir, {{"in.bsp", level}});
+    fs::create_directory(dir.path("shared"));
+    if (setxattr(dir.path("shared").c_str(), "system.posix_acl_default", folder_default.data(), folder_default.size(),
+                 0) != 0)
+        GTEST_SKIP() << "no access lists here (" << std::strerror(errno) << ")";
+    ASSERT_EQ(run_in(dir, {"meshwright", "in.bsp", "shared/out.obj"}).status, 0);
+    for (const char* name : {"shared/out.obj", "shared/out.mtl"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(attribute(dir.path(name), "system.posix_acl_access"), expected);
+        EXPECT_EQ(permissions(dir.path(name)), fs::perms(0664));
+    }
+#endif
+}
+
+// In a folder whose files cannot be removed (append-only), a failed run
+// would leave its temporary files for good: the run is refused first.
+TEST(SafeOutput, FolderThatKeepsEveryFileIsRefused)
+{
+#if defined(_WIN32)
+    GTEST_SKIP() << "Windows has no append-only folders";
+#else
+    const std::string level = one_triangle_level("wall");
+    TempDir dir;
+    put_files(dir, {{"in.bsp", level}});
+    fs::create_directory(dir.path("log"));
+    const int folder = open(dir.path("log").c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(folder, 0);
+    int flags = 0;
+    if (ioctl(folder, FS_IOC_GETFLAGS, &flags) != 0 || (flags |= FS_APPEND_FL, ioctl(folder, FS_IOC_SETFLAGS, &flags)) != 0) {
+        close(folder);
+        GTEST_SKIP() << "cannot make an append-only folder here (" << std::strerror(errno) << ")";
+    }
+    const Outcome outcome = run_in(dir, {"meshwright", "in.bsp", "log/out.obj"});
+    flags &= ~FS_APPEND_FL;
+    ioctl(folder, FS_IOC_SETFLAGS, &flags);
+    close(folder);
+    EXPECT_EQ(outcome.out, converted(level).closing_line + exception_line(messages::unopenable_obj));
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_TRUE(fs::is_empty(dir.path("log")));
 #endif
 }
 
@@ -730,6 +922,22 @@ TEST(SafeOutput, DevicesAndFifosGetNoMaterialFileBeside)
         const Outcome outcome = run_in(dir, {"meshwright", "in.bsp", "pipe.obj"});
         EXPECT_EQ(geometry_of(reader.text()), geometry_of(fresh.obj));
         EXPECT_EQ(outcome, (Outcome{fresh.closing_line, "", 0, {{"in.bsp", level}, {"pipe.obj", "<special file>"}}}));
+    }
+    {
+        SCOPED_TRACE("FIFOs for both, read slowly");
+        // Both far more than a pipe holds: the writer waits for its reader.
+        const std::string many = large_level("stone", 3, 2000);
+        const Converted many_fresh = converted(many);
+        TempDir dir;
+        put_files(dir, {{"in.bsp", many}});
+        ASSERT_EQ(mkfifo(dir.path("out.obj").c_str(), 0644), 0);
+        ASSERT_EQ(mkfifo(dir.path("out.mtl").c_str(), 0644), 0);
+        FifoReader obj_reader(dir.path("out.obj"), std::chrono::milliseconds(300));
+        FifoReader mtl_reader(dir.path("out.mtl"), std::chrono::milliseconds(300));
+        const Outcome outcome = run_in(dir, {"meshwright", "in.bsp", "out.obj"});
+        EXPECT_EQ(obj_reader.text(), many_fresh.obj);
+        EXPECT_EQ(mtl_reader.text(), many_fresh.mtl);
+        EXPECT_EQ(outcome.status, 0) << outcome.out;
     }
 #endif
 }
