@@ -7,7 +7,10 @@
 # 16 MiB; the median times on one and two processors (taskset); and the
 # throughput of reading and formatting alone, per processor: the OBJ's
 # megabytes per second of a conversion into a null device on one processor;
-# and the median time and peak memory of a conversion to binary glTF.
+# the median time and peak memory of a conversion to binary glTF; and how
+# many MiB of the machine's file data are still only in memory (Dirty in
+# /proc/meminfo) right after a conversion that replaces the OBJ, from a
+# synced start: what a power cut at that moment could lose.
 # Conversions and copies alternate, run by run, so that both see the same
 # machine.
 # Needs GNU time for the peak memory (Debian package time) and taskset.
@@ -36,8 +39,8 @@ median() {
   sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 
-printf '%-22s %8s %8s %8s %8s %7s %7s %9s %9s %9s %9s %9s %8s %8s %9s\n' shape "OBJ MB" convert "dd" "dd+mv" "/dd" \
-  "/dd+mv" "peak MiB" "limit" "1 cpu" "2 cpus" "MB/s/cpu" "GLB MB" "glb" "glb MiB"
+printf '%-22s %8s %8s %8s %8s %7s %7s %9s %9s %9s %9s %9s %8s %8s %9s %9s\n' shape "OBJ MB" convert "dd" "dd+mv" "/dd" \
+  "/dd+mv" "peak MiB" "limit" "1 cpu" "2 cpus" "MB/s/cpu" "GLB MB" "glb" "glb MiB" "dirty MiB"
 for shape in $shapes; do
   level=$shape.bsp
   if [ "$shape" = sample ]; then
@@ -70,16 +73,19 @@ for shape in $shapes; do
   peak_kib=$(/usr/bin/time -f %M "$build/meshwright" "$level" out.obj 2>&1 >/dev/null | tail -n 1)
   glb=$(median < glb.txt)
   glb_peak_kib=$(/usr/bin/time -f %M "$build/meshwright" "$level" out.glb 2>&1 >/dev/null | tail -n 1)
+  sync
+  "$build/meshwright" "$level" out.obj >/dev/null
+  dirty_kib=$(awk '/^Dirty:/ { print $2 }' /proc/meminfo)
   input=$(stat -c %s "$level")
   awk -v s="$shape" -v b="$bytes" -v c="$convert" -v d="$dd" -v m="$ddmv" -v p="$peak_kib" -v i="$input" \
-      -v o="$one" -v t="$two" -v n="$null" -v gb="$glb_bytes" -v g="$glb" -v gp="$glb_peak_kib" 'BEGIN {
+      -v o="$one" -v t="$two" -v n="$null" -v gb="$glb_bytes" -v g="$glb" -v gp="$glb_peak_kib" -v dk="$dirty_kib" 'BEGIN {
     mib = 1048576
     limit = 1.25 * i + 16 * mib
     ratio_dd = d > 0 ? sprintf("%.2f", c / d) : "-"
     ratio_mv = m > 0 ? sprintf("%.2f", c / m) : "-"
-    printf "%-22s %8.1f %8.3f %8.3f %8.3f %7s %7s %9.1f %9.1f %9.3f %9.3f %9.0f %8.1f %8.3f %9.1f\n", s, b / 1e6, c, d,
-           m, ratio_dd, ratio_mv, p * 1024 / mib, limit / mib, o, t, (n > 0 ? b / 1e6 / n : 0), gb / 1e6, g,
-           gp * 1024 / mib
+    printf "%-22s %8.1f %8.3f %8.3f %8.3f %7s %7s %9.1f %9.1f %9.3f %9.3f %9.0f %8.1f %8.3f %9.1f %9.1f\n", s, b / 1e6, c,
+           d, m, ratio_dd, ratio_mv, p * 1024 / mib, limit / mib, o, t, (n > 0 ? b / 1e6 / n : 0), gb / 1e6, g,
+           gp * 1024 / mib, dk / 1024
   }'
 done
 rm -f copy.obj new.obj out.obj out.mtl out.glb ./*.txt

@@ -2,7 +2,9 @@
 // second run on the same output, links, special files and folders that take
 // no new files. Whatever happens, the previous files stay whole or are
 // replaced whole, and no temporary file is left behind.
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include "base/windows.hpp"
+#else
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/file.h>
@@ -938,6 +940,62 @@ TEST(SafeOutput, DevicesAndFifosGetNoMaterialFileBeside)
         EXPECT_EQ(obj_reader.text(), many_fresh.obj);
         EXPECT_EQ(mtl_reader.text(), many_fresh.mtl);
         EXPECT_EQ(outcome.status, 0) << outcome.out;
+    }
+#endif
+}
+
+// On Windows, a file that another program holds open without letting it be
+// deleted (a viewer, say) cannot be moved: the run fails before it changed
+// anything, and the previous pair stays whole.
+TEST(SafeOutput, FileHeldOpenByAnotherProgramKeepsThePair)
+{
+#if !defined(_WIN32)
+    GTEST_SKIP() << "files held open stop no rename on Linux";
+#else
+    const std::string level = one_triangle_level("wall");
+    const std::string closing_line = converted(level).closing_line;
+    TempDir dir;
+    const Files previous = {{"in.bsp", level}, {"out.obj", "previous obj\n"}, {"out.mtl", "previous mtl\n"}};
+    put_files(dir, previous);
+    const HANDLE held = CreateFileW(u8path(dir.path("out.obj")).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const Outcome outcome = run_in(dir, {"meshwright", "in.bsp", "out.obj"});
+    CloseHandle(held);
+    EXPECT_EQ(outcome, (Outcome{closing_line + exception_line(messages::unwritable_obj), "", 1, previous}));
+#endif
+}
+
+// Windows' device names stand for devices in every folder: the null device
+// takes the OBJ as /dev/null does, with no material file; a console, port
+// or printer is no place for one.
+TEST(SafeOutput, WindowsDeviceNames)
+{
+#if !defined(_WIN32)
+    GTEST_SKIP() << "these names are ordinary files on Linux";
+#else
+    const std::string level = one_triangle_level("wall");
+    const std::string closing_line = converted(level).closing_line;
+    struct Case {
+        const char* output;
+        const char* message; // nullptr: converted
+    };
+    const Case cases[] = {
+        {"NUL", nullptr},
+        {"nul.obj", nullptr},
+        {"CON.obj", messages::unopenable_obj},
+        {"AUX", messages::unopenable_obj},
+        {"com1.obj", messages::unopenable_obj},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.output);
+        TempDir dir;
+        put_files(dir, {{"in.bsp", level}});
+        EXPECT_EQ(run_in(dir, {"meshwright", "in.bsp", c.output}),
+                  (Outcome{closing_line + (c.message ? exception_line(c.message) : ""),
+                           "",
+                           c.message ? 1 : 0,
+                           {{"in.bsp", level}}}));
     }
 #endif
 }

@@ -1,5 +1,6 @@
 #include "io/output_file.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -46,6 +47,7 @@ fs::path followed(const fs::path& path, const char* open_failure)
 // cut right after a run finds almost nothing only in memory, much enough
 // that the disk gets long runs.
 constexpr uint64_t writeback_step = 1 << 20;
+constexpr uint64_t writeback_lag = 8 << 20;
 
 } // namespace
 
@@ -78,6 +80,10 @@ void OutputFile::open(const char* open_failure)
     stream_ = create_temporary();
     if (!stream_)
         throw open_failure;
+    // The buffer here is the only one: each block goes to the file in one
+    // write, which also keeps the data that is started out to the disk in
+    // whole runs.
+    std::setvbuf(stream_, nullptr, _IONBF, 0);
 }
 
 FILE* OutputFile::create_temporary()
@@ -132,13 +138,18 @@ void OutputFile::flush()
 
 void OutputFile::start_writeback(bool all)
 {
+    // Only what lies well behind the end: the system skips pages that are
+    // being written out when the next bytes land in them (a page cache
+    // block may hold megabytes), and leaves them for its own writeback,
+    // seconds later.
     const uint64_t written = bytes_written_ - used_;
-    if (!waits_for_rename() || written == written_out_ || (!all && written - written_out_ < writeback_step))
+    const uint64_t until = all ? written : written - std::min(written, writeback_lag);
+    if (!waits_for_rename() || until <= written_out_ || (!all && until - written_out_ < writeback_step))
         return;
     if (std::fflush(stream_) != 0)
         throw write_failure_;
-    file_system::start_writeback(stream_, written_out_, written - written_out_);
-    written_out_ = written;
+    file_system::start_writeback(stream_, written_out_, until - written_out_);
+    written_out_ = until;
 }
 
 void OutputFile::finish()
