@@ -163,6 +163,16 @@ RunningProgram::RunningProgram(const TempDir& dir, const std::vector<std::string
         args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
     const std::vector<gid_t> groups(options.groups.begin(), options.groups.end());
+    // LeakSanitizer cannot look at a process that strace traces.
+    std::vector<std::string> environment;
+    if (!options.strace.empty())
+        environment.emplace_back("ASAN_OPTIONS=detect_leaks=0"); // the first of a name counts
+    for (char** variable = environ; *variable; ++variable)
+        environment.emplace_back(*variable);
+    std::vector<char*> envp;
+    for (std::string& variable : environment)
+        envp.push_back(variable.data());
+    envp.push_back(nullptr);
     child_ = fork();
     if (child_ == 0) {
         const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -185,7 +195,7 @@ RunningProgram::RunningProgram(const TempDir& dir, const std::vector<std::string
         if (options.user != 0 && geteuid() == 0 &&
             (setgroups(groups.size(), groups.data()) != 0 || setgid(options.user) != 0 || setuid(options.user) != 0))
             _exit(127);
-        execv(options.strace.empty() ? MESHWRIGHT_EXE : strace_program, args.data());
+        execve(options.strace.empty() ? MESHWRIGHT_EXE : strace_program, args.data(), envp.data());
         _exit(127);
     }
     if (child_ < 0)

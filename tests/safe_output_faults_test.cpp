@@ -274,9 +274,9 @@ TEST(SafeOutputFaults, RunsOverTwoFoldersLeaveOneWholePair)
     const Outcome first_outcome = stopped.finish();
     const std::pair written{read_file(dir.path("b/out.obj")), read_file(dir.path("a/out.mtl"))};
     if (written == std::pair(first.obj, first.mtl))
-        EXPECT_EQ(first_outcome.status, 0);
+        EXPECT_EQ(first_outcome.status, 0) << first_outcome.out << first_outcome.err;
     else if (written == std::pair(second.obj, second.mtl))
-        EXPECT_EQ(second_outcome.status, 0);
+        EXPECT_EQ(second_outcome.status, 0) << second_outcome.out;
     else
         ADD_FAILURE() << written.first.size() << " bytes of OBJ beside " << written.second.size()
                       << " bytes of material file";

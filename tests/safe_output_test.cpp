@@ -598,21 +598,34 @@ TEST(SafeOutput, WhatOtherUsersPlantIsRefused)
 }
 
 #if !defined(_WIN32)
-// An access list in the system's own form: the owner may read and write,
-// user 1234 and the group may read.
+// An access list in the system's own form, from its entries: tag,
+// permissions and the user or group they name.
+struct AccessEntry {
+    uint16_t tag;
+    uint16_t permissions;
+    uint32_t id = 0xFFFFFFFF;
+};
+
+std::string access_list(std::initializer_list<AccessEntry> entries)
+{
+    const uint32_t version = 2;
+    std::string bytes(reinterpret_cast<const char*>(&version), 4);
+    for (const AccessEntry& entry : entries) {
+        char packed[8];
+        std::memcpy(&packed[0], &entry.tag, 2);
+        std::memcpy(&packed[2], &entry.permissions, 2);
+        std::memcpy(&packed[4], &entry.id, 4);
+        bytes.append(packed, 8);
+    }
+    return bytes;
+}
+
+enum : uint16_t { owner_entry = 0x01, user_entry = 0x02, group_entry = 0x04, mask_entry = 0x10, other_entry = 0x20 };
+
+// The owner may read and write, user 1234 and the group may read.
 std::string access_list()
 {
-    const auto entry = [](uint16_t tag, uint16_t permissions, uint32_t id) {
-        std::string bytes(8, '\0');
-        std::memcpy(&bytes[0], &tag, 2);
-        std::memcpy(&bytes[2], &permissions, 2);
-        std::memcpy(&bytes[4], &id, 4);
-        return bytes;
-    };
-    const uint32_t version = 2;
-    const uint32_t none = 0xFFFFFFFF;
-    return std::string(reinterpret_cast<const char*>(&version), 4) + entry(0x01, 6, none) + entry(0x02, 4, 1234) +
-           entry(0x04, 4, none) + entry(0x10, 4, none) + entry(0x20, 0, none);
+    return access_list({{owner_entry, 6}, {user_entry, 4, 1234}, {group_entry, 4}, {mask_entry, 4}, {other_entry, 0}});
 }
 
 std::string attribute(const std::string& path, const char* name)
@@ -739,22 +752,12 @@ TEST(SafeOutput, NewFilesTakeTheFolderDefaultAccessList)
 #if defined(_WIN32)
     GTEST_SKIP() << "Windows keeps permissions in access lists inherited from the folder";
 #else
-    const auto entry = [](uint16_t tag, uint16_t permissions, uint32_t id) {
-        std::string bytes(8, '\0');
-        std::memcpy(&bytes[0], &tag, 2);
-        std::memcpy(&bytes[2], &permissions, 2);
-        std::memcpy(&bytes[4], &id, 4);
-        return bytes;
-    };
-    const uint32_t version = 2;
-    const uint32_t none = 0xFFFFFFFF;
-    const std::string header(reinterpret_cast<const char*>(&version), 4);
     // Everyone named may do everything; a new file is made for reading and
     // writing, so its list allows that much.
-    const std::string folder_default = header + entry(0x01, 7, none) + entry(0x02, 7, 1234) + entry(0x04, 5, none) +
-                                       entry(0x10, 7, none) + entry(0x20, 5, none);
-    const std::string expected = header + entry(0x01, 6, none) + entry(0x02, 7, 1234) + entry(0x04, 5, none) +
-                                 entry(0x10, 6, none) + entry(0x20, 4, none);
+    const std::string folder_default = access_list(
+        {{owner_entry, 7}, {user_entry, 7, 1234}, {group_entry, 5}, {mask_entry, 7}, {other_entry, 5}});
+    const std::string expected = access_list(
+        {{owner_entry, 6}, {user_entry, 7, 1234}, {group_entry, 5}, {mask_entry, 6}, {other_entry, 4}});
     const std::string level = one_triangle_level("wall");
     TempDir dir;
     put_files(dir, {{"in.bsp", level}});
