@@ -1,12 +1,14 @@
 # The source folders are layers that only point down: app (the driver) may
 # use obj and gltf (the writers, siblings that do not use each other), they
-# may use bsp (the level model and reader), and all of them io (safe output)
-# and base (messages, file names, portability). Fails on any include that
+# may use bsp (the level model and reader) and bitmap (its sibling, the
+# textures' reader), and all of them io (safe output) and base (messages,
+# file names, portability). Fails on any include that
 # points up or sideways.
 #   cmake -DSOURCE_DIR=src -P check_layers.cmake
 set(layers base io bsp obj app)
 # Folders on the level of another.
 set(sibling_gltf obj)
+set(sibling_bitmap bsp)
 
 function(level_of folder result)
   if(DEFINED sibling_${folder})
@@ -17,7 +19,7 @@ function(level_of folder result)
 endfunction()
 
 set(violations "")
-foreach(layer IN LISTS layers ITEMS gltf)
+foreach(layer IN LISTS layers ITEMS gltf bitmap)
   level_of(${layer} level)
   file(GLOB sources "${SOURCE_DIR}/${layer}/*")
   foreach(source IN LISTS sources)

@@ -65,9 +65,10 @@ TEST(GlbWriter, OneTriangleLevelIsExactlyTheseBytes)
         R"({"buffer":0,"byteOffset":36,"byteLength":24,"target":34962},)"
         R"({"buffer":0,"byteOffset":60,"byteLength":8,"target":34963}],"buffers":[{"byteLength":68}]})";
     json.append((4 - json.size() % 4) % 4, ' ');
-    // Positions as (z, y, x), texture coordinates as stored, corners reversed.
+    // Positions as (z, y, x), texture coordinates as the OBJ's (u, 1 - v)
+    // (which holds -v), corners reversed.
     std::string binary;
-    for (float value : {0.f, 0.f, 0.f, 0.f, 0.f, 1.f, 1.f, 1.f, 0.f, 0.f, 0.f, 1.f, 0.f, 0.f, 1.f})
+    for (float value : {0.f, 0.f, 0.f, 0.f, 0.f, 1.f, 1.f, 1.f, 0.f, 0.f, 1.f, 1.f, 1.f, 0.f, 2.f})
         binary += le_float(value);
     binary += std::string("\x02\x00\x01\x00\x00\x00\x00\x00", 8);
     const std::string expected = "glTF" + le32(2) + le32(static_cast<uint32_t>(28 + json.size() + binary.size())) +

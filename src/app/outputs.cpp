@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "app/textures.hpp"
 #include "base/file_names.hpp"
 #include "base/messages.hpp"
 #include "bsp/level_checks.hpp"
@@ -25,10 +26,15 @@ bool is_device_or_fifo(const fs::path& path)
     return fs::is_character_file(status) || fs::is_block_file(status) || fs::is_fifo(status);
 }
 
-void write_glb_output(const BspData& level, const fs::path& output)
+void write_glb_output(const BspData& level, const fs::path& output, unsigned threads)
 {
     OutputFile glb(output, messages::unopenable_gltf, messages::unwritable_gltf);
-    write_glb(level, glb, messages::unwritable_gltf);
+    // Textures are found where the material file of an OBJ of that name
+    // would point: beside the output.
+    const auto textures_beside = [&](const std::vector<std::string>& names) {
+        return find_textures(output.parent_path(), names, threads);
+    };
+    write_glb(level, glb, messages::unwritable_gltf, textures_beside);
     glb.finish();
     commit_outputs({&glb});
 }
@@ -66,7 +72,7 @@ void write_outputs(const BspData& level, const fs::path& output, const fs::path&
 {
     if (names_binary_gltf(output)) {
         check_vertex_indices(level);
-        write_glb_output(level, output);
+        write_glb_output(level, output, threads);
     } else {
         write_obj_outputs(level, output, level_file, threads);
     }

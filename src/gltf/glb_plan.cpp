@@ -41,19 +41,25 @@ std::vector<uint32_t> GlbPlan::material_of_surfaces(const BspData& level)
     std::map<std::string, uint32_t> readable; // readable name -> material, numbered once all are known
     std::vector<uint32_t> material_of(level.surfaces.size(), none);
     std::vector<std::map<std::string, uint32_t>::iterator> slots;
+    std::vector<std::string> slot_texture_names;
     for (size_t s = 0; s < level.surfaces.size(); ++s) {
         const BspSurface& surface = level.surfaces[s];
         if (surface.triangle_count == 0)
             continue;
         const auto [known, added] = seen.try_emplace(surface.texture_name.text(), static_cast<uint32_t>(slots.size()));
-        if (added)
+        if (added) {
             slots.push_back(readable.try_emplace(readable_name(surface.texture_name.text()), 0).first);
+            slot_texture_names.emplace_back(surface.texture_name.line_safe().text());
+        }
         material_of[s] = known->second;
     }
     for (auto& [name, number] : readable) {
         number = static_cast<uint32_t>(material_names_.size());
         material_names_.push_back(name);
     }
+    texture_names_.resize(material_names_.size());
+    for (size_t slot = slots.size(); slot-- > 0;)
+        texture_names_[slots[slot]->second] = slot_texture_names[slot];
     for (uint32_t& material : material_of) {
         if (material != none)
             material = slots[material]->second;

@@ -37,6 +37,9 @@ class GlbPlan {
     explicit GlbPlan(const BspData& level);
 
     const std::vector<std::string>& material_names() const { return material_names_; }
+    // Each material's texture name as the material file gives it (the
+    // first of the level's names that read as the material's name).
+    const std::vector<std::string>& texture_names() const { return texture_names_; }
     const std::vector<Primitive>& primitives() const { return primitives_; }
     const std::vector<Mesh>& meshes() const { return meshes_; }
     // The mesh of each model, or no_mesh.
@@ -52,6 +55,7 @@ class GlbPlan {
     void sort_surfaces(const std::vector<uint32_t>& primitive_of);
 
     std::vector<std::string> material_names_;
+    std::vector<std::string> texture_names_;
     std::vector<Primitive> primitives_;
     std::vector<Mesh> meshes_;
     std::vector<uint32_t> mesh_of_model_;

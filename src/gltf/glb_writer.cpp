@@ -24,14 +24,19 @@ constexpr uint64_t position_bytes = 12;
 constexpr uint64_t tex_coord_bytes = 8;
 
 constexpr int array_buffer = 34962;
+constexpr int repeat_wrap = 10497;
 constexpr int element_array_buffer = 34963;
 constexpr int float_component = 5126;
 constexpr int unsigned_short_component = 5123;
 constexpr int unsigned_int_component = 5125;
 
 // Accessors 0 and 1 are the shared positions and texture coordinates; the
-// primitives' indices follow.
+// primitives' indices follow. Buffer views 0 to 2 hold positions, texture
+// coordinates and indices; the images' follow.
 constexpr uint64_t first_index_accessor = 2;
+constexpr uint64_t first_image_view = 3;
+
+using Textures = std::vector<std::optional<GlbTexture>>;
 
 uint64_t padded(uint64_t size)
 {
@@ -82,9 +87,17 @@ void append_colour(std::string& json, const std::string& name)
     json += "1]";
 }
 
+uint64_t vertex_bytes(const BspData& level)
+{
+    return (position_bytes + tex_coord_bytes) * level.vertices.size();
+}
+
 class GlbJson {
   public:
-    GlbJson(const BspData& level, const GlbPlan& plan) : level_(level), plan_(plan) {}
+    GlbJson(const BspData& level, const GlbPlan& plan, const Textures& textures)
+        : level_(level), plan_(plan), textures_(textures)
+    {
+    }
 
     std::string text()
     {
@@ -100,6 +113,7 @@ class GlbJson {
         if (!plan_.primitives().empty()) {
             meshes();
             materials();
+            images();
             accessors();
             buffer_views();
         }
@@ -165,17 +179,56 @@ class GlbJson {
     void materials()
     {
         json_ += R"(,"materials":[)";
+        uint64_t texture = 0;
         for (size_t i = 0; i < plan_.material_names().size(); ++i) {
             separated(i, [&] {
                 const std::string& name = plan_.material_names()[i];
                 json_ += R"({"name":)";
                 append_json_string(json_, name);
                 json_ += R"(,"pbrMetallicRoughness":{"baseColorFactor":)";
-                append_colour(json_, name);
-                json_ += R"(,"metallicFactor":0,"roughnessFactor":1}})";
+                if (textures_[i]) {
+                    json_ += R"([1,1,1,1],"baseColorTexture":{"index":)";
+                    append_uint(json_, texture++);
+                    json_ += '}';
+                } else {
+                    append_colour(json_, name);
+                }
+                json_ += R"(,"metallicFactor":0,"roughnessFactor":1})";
+                if (textures_[i] && textures_[i]->alpha)
+                    json_ += R"(,"alphaMode":"MASK")";
+                json_ += '}';
             });
         }
         json_ += ']';
+    }
+
+    // One image, texture and buffer view per material with a texture, in
+    // material order, all with the one sampler.
+    void images()
+    {
+        uint64_t count = 0;
+        std::string textures;
+        for (const std::optional<GlbTexture>& texture : textures_) {
+            if (!texture)
+                continue;
+            json_ += count == 0 ? R"(,"images":[)" : ",";
+            json_ += R"({"bufferView":)";
+            append_uint(json_, first_image_view + count);
+            json_ += R"(,"mimeType":"image/png"})";
+            textures += count == 0 ? R"(,"textures":[)" : ",";
+            textures += R"({"sampler":0,"source":)";
+            append_uint(textures, count++);
+            textures += '}';
+        }
+        if (count == 0)
+            return;
+        json_ += ']';
+        json_ += textures;
+        json_ += R"(],"samplers":[{)";
+        json_ += R"("wrapS":)";
+        append_uint(json_, repeat_wrap);
+        key_uint("wrapT", repeat_wrap);
+        json_ += "}]";
     }
 
     void accessors()
@@ -236,14 +289,24 @@ class GlbJson {
         key_uint("byteOffset", positions + tex_coords);
         key_uint("byteLength", plan_.index_bytes());
         key_uint("target", element_array_buffer);
+        uint64_t offset = positions + tex_coords + plan_.index_bytes();
+        for (const std::optional<GlbTexture>& texture : textures_) {
+            if (!texture)
+                continue;
+            json_ += R"(},{"buffer":0)";
+            key_uint("byteOffset", offset);
+            key_uint("byteLength", texture->png.size());
+            offset += padded(texture->png.size());
+        }
         json_ += R"(}],"buffers":[{)";
         json_ += R"("byteLength":)";
-        append_uint(json_, positions + tex_coords + plan_.index_bytes());
+        append_uint(json_, offset);
         json_ += "}]";
     }
 
     const BspData& level_;
     const GlbPlan& plan_;
+    const Textures& textures_;
     std::string json_;
 };
 
@@ -281,9 +344,12 @@ void write_vertices(const BspData& level, BinaryWriter& out)
 {
     for (const Vec3& vertex : level.vertices)
         out.put(gltf_position(vertex));
+    // The OBJ's v, counted from the bottom of the image, is -v; glTF counts
+    // from the top.
     for (size_t i = 0; i < level.vertices.size(); ++i) {
         const Vec2 t = i < level.tex_coords.size() ? level.tex_coords[i] : Vec2{};
-        out.put(Vec2{finite(t.u), finite(t.v)});
+        const float obj_v = -finite(t.v);
+        out.put(Vec2{finite(t.u), 1.0f - obj_v});
     }
 }
 
@@ -303,16 +369,36 @@ template <class Index> void write_indices(const BspData& level, const GlbPlan& p
         out.put(uint8_t{0});
 }
 
+uint64_t image_bytes(const Textures& textures)
+{
+    uint64_t bytes = 0;
+    for (const std::optional<GlbTexture>& texture : textures)
+        bytes += texture ? padded(texture->png.size()) : 0;
+    return bytes;
+}
+
+void write_images(const Textures& textures, BinaryWriter& out, OutputFile& file)
+{
+    for (const std::optional<GlbTexture>& texture : textures) {
+        if (!texture)
+            continue;
+        out.flush();
+        file.write({reinterpret_cast<const char*>(texture->png.data()), texture->png.size()});
+        for (uint64_t pad = texture->png.size(); pad % 4 != 0; ++pad)
+            out.put(uint8_t{0});
+    }
+}
+
 } // namespace
 
-void write_glb(const BspData& level, OutputFile& file, const char* write_failure)
+void write_glb(const BspData& level, OutputFile& file, const char* write_failure, const TextureFinder& find_textures)
 {
     const GlbPlan plan(level);
-    std::string json = GlbJson(level, plan).text();
+    const Textures textures = find_textures ? find_textures(plan.texture_names()) : Textures(plan.texture_names().size());
+    std::string json = GlbJson(level, plan, textures).text();
     json.append(padded(json.size()) - json.size(), ' ');
     const bool has_binary = !plan.primitives().empty();
-    const uint64_t binary_bytes =
-        has_binary ? (position_bytes + tex_coord_bytes) * level.vertices.size() + plan.index_bytes() : 0;
+    const uint64_t binary_bytes = has_binary ? vertex_bytes(level) + plan.index_bytes() + image_bytes(textures) : 0;
     const uint64_t total = header_bytes + chunk_header_bytes + json.size() +
                            (has_binary ? chunk_header_bytes + binary_bytes : 0);
     if (total > std::numeric_limits<uint32_t>::max())
@@ -334,6 +420,7 @@ void write_glb(const BspData& level, OutputFile& file, const char* write_failure
             else
                 write_indices<uint16_t>(level, plan, primitive, out);
         }
+        write_images(textures, out, file);
     }
     out.flush();
 }

@@ -1,0 +1,20 @@
+# Checks that the committed bitmaps of a folder are exactly what their
+# generator makes now, no more and no fewer.
+#   cmake -DGENERATE=program -DCOMMITTED=folder -DFRESH=folder -P check_generated_bitmaps.cmake
+file(REMOVE_RECURSE ${FRESH})
+file(MAKE_DIRECTORY ${FRESH})
+execute_process(COMMAND ${GENERATE} ${FRESH} RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "${GENERATE} failed")
+endif()
+file(GLOB fresh RELATIVE ${FRESH} ${FRESH}/*.bmp)
+file(GLOB committed RELATIVE ${COMMITTED} ${COMMITTED}/*.bmp)
+if(NOT fresh STREQUAL committed)
+  message(FATAL_ERROR "${COMMITTED} holds ${committed}, but ${GENERATE} makes ${fresh}")
+endif()
+foreach(name IN LISTS fresh)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${COMMITTED}/${name} ${FRESH}/${name} RESULT_VARIABLE differs)
+  if(differs)
+    message(FATAL_ERROR "${COMMITTED}/${name} is not what ${GENERATE} makes; make it again")
+  endif()
+endforeach()

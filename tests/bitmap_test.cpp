@@ -1,0 +1,208 @@
+// Bitmaps as levels' textures come: every kind decodes to its picture, PNG
+// images hold the very same pixels, and files that are cut short, claim too
+// much or lie about themselves decode to nothing, without reading past what
+// they hold.
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include <gtest/gtest.h>
+
+#include "bitmap/bitmap.hpp"
+#include "bitmap/texture_files.hpp"
+#include "bitmap_builder.hpp"
+#include "level_builder.hpp"
+#include "temp_dir.hpp"
+
+#define STB_IMAGE_IMPLEMENTATION
+#define STB_IMAGE_STATIC
+#define STBI_ONLY_PNG
+#define STBI_NO_STDIO
+#include <stb_image.h>
+
+namespace meshwright {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The pixels a reader must get: RGB, or RGBA where the picture has alpha.
+Bitmap expected_bitmap(const Picture& picture, bool alpha)
+{
+    Bitmap bitmap;
+    bitmap.width = picture.width;
+    bitmap.height = picture.height;
+    bitmap.alpha = alpha;
+    for (const Rgba& pixel : picture.pixels)
+        bitmap.pixels.insert(bitmap.pixels.end(), pixel.begin(), pixel.begin() + bitmap.channels());
+    return bitmap;
+}
+
+void expect_same(const Bitmap& actual, const Bitmap& expected)
+{
+    EXPECT_EQ(actual.width, expected.width);
+    EXPECT_EQ(actual.height, expected.height);
+    EXPECT_EQ(actual.alpha, expected.alpha);
+    EXPECT_TRUE(actual.pixels == expected.pixels) << "pixels differ";
+}
+
+// The PNG's pixels, decoded by an independent PNG reader.
+Bitmap decoded_png(const std::vector<uint8_t>& png, bool alpha)
+{
+    int width = 0;
+    int height = 0;
+    int channels = 0;
+    stbi_uc* pixels = stbi_load_from_memory(png.data(), static_cast<int>(png.size()), &width, &height, &channels, 0);
+    Bitmap bitmap;
+    if (!pixels)
+        return bitmap;
+    bitmap.width = static_cast<uint32_t>(width);
+    bitmap.height = static_cast<uint32_t>(height);
+    bitmap.alpha = channels == 4;
+    EXPECT_EQ(channels, alpha ? 4 : 3);
+    bitmap.pixels.assign(pixels, pixels + width * height * channels);
+    stbi_image_free(pixels);
+    return bitmap;
+}
+
+TEST(Bitmap, EveryKindDecodesToItsPictureAndItsPng)
+{
+    for (const BmpKind& kind : bmp_kinds()) {
+        // One pixel, rows that need padding, and a square.
+        for (const auto& [width, height] : {std::pair{1u, 1u}, {5u, 3u}, {33u, 31u}}) {
+            SCOPED_TRACE(kind.name + " " + std::to_string(width) + "x" + std::to_string(height));
+            const Picture picture = test_picture(width, height, kind);
+            const std::vector<uint8_t> file = bmp_file(picture, kind);
+            EXPECT_EQ(bmp_bytes_needed(file), file.size());
+            const std::optional<Bitmap> bitmap = decode_bmp(file);
+            ASSERT_TRUE(bitmap);
+            const Bitmap expected = expected_bitmap(picture, kind.bits == 32 && kind.bitfields);
+            expect_same(*bitmap, expected);
+            expect_same(decoded_png(encode_png(*bitmap), expected.alpha), expected);
+        }
+    }
+}
+
+// A copy of `file` with `bytes` at `at`, little-endian.
+std::vector<uint8_t> patched(std::vector<uint8_t> file, size_t at, uint32_t value, size_t bytes = 4)
+{
+    for (size_t i = 0; i < bytes; ++i)
+        file[at + i] = static_cast<uint8_t>(value >> (8 * i));
+    return file;
+}
+
+TEST(Bitmap, BrokenAndHostileFilesDecodeToNothing)
+{
+    const BmpKind palette_kind{"8-bit palette", 40, 8};
+    const BmpKind rgb_kind{"24 bits", 40, 24};
+    const std::vector<uint8_t> indexed = bmp_file(test_picture(16, 16, palette_kind), palette_kind);
+    const std::vector<uint8_t> rgb = bmp_file(test_picture(16, 16, rgb_kind), rgb_kind);
+    // The palette of a 2-colour file, whose pixels name colour 5.
+    std::vector<uint8_t> short_palette = patched(indexed, 10, 14 + 40 + 2 * 4);
+    short_palette.erase(short_palette.begin() + 14 + 40 + 8, short_palette.begin() + 14 + 40 + 256 * 4);
+    const std::vector<uint8_t> huge = patched(patched(std::vector<uint8_t>(rgb.begin(), rgb.begin() + 100), 18, 100000), 22, 100000);
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> file;
+    };
+    const Case cases[] = {
+        {"empty", {}},
+        {"no bitmap", std::vector<uint8_t>(200, 'x')},
+        {"cut in the header", std::vector<uint8_t>(rgb.begin(), rgb.begin() + 30)},
+        {"cut in the pixels", std::vector<uint8_t>(rgb.begin(), rgb.end() - 1)},
+        {"100000 x 100000 in 100 bytes", huge},
+        {"4097 x 4097", patched(patched(rgb, 18, 4097), 22, 4097)},
+        {"zero width", patched(rgb, 18, 0)},
+        {"zero height", patched(rgb, 22, 0)},
+        {"negative width", patched(rgb, 18, static_cast<uint32_t>(-16))},
+        {"pixels past the end", patched(rgb, 10, static_cast<uint32_t>(rgb.size()))},
+        {"pixels inside the header", patched(rgb, 10, 20)},
+        {"palette index out of range", short_palette},
+        {"no palette for a palette bitmap", patched(indexed, 10, 14 + 40)},
+        {"run-length compressed", patched(indexed, 30, 1)},
+        {"unknown compression", patched(rgb, 30, 4)},
+        {"unknown header size", patched(rgb, 14, 52)},
+        {"2 bits a pixel", patched(indexed, 28, 2, 2)},
+        {"two planes", patched(rgb, 26, 2, 2)},
+        {"masks for 24 bits", patched(rgb, 30, 3)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_FALSE(decode_bmp(c.file));
+    }
+    EXPECT_EQ(bmp_bytes_needed(huge), 0u) << "no size is claimed for a bitmap too large to read";
+}
+
+TEST(TextureFiles, NamesStayInsideTheOutputFolder)
+{
+    for (const char* inside : {"wall", "textures/wall", "textures\\wall", "a b/c.d", "..wall", "wall.."})
+        EXPECT_TRUE(names_texture_inside(inside)) << inside;
+    for (const char* outside : {"", "/wall", "\\wall", "../wall", "textures/../../wall", "a/./b", "a//b", "a/",
+                                "..", ".", "C:wall", "c:/wall", "a\\..\\b"})
+        EXPECT_FALSE(names_texture_inside(outside)) << outside;
+}
+
+TEST(TextureFiles, TheBitmapBesideTheOutputIsRead)
+{
+    const BmpKind kind{"24 bits", 40, 24};
+    const std::vector<uint8_t> bitmap = bmp_file(test_picture(4, 4, kind), kind);
+    std::vector<uint8_t> with_tail = bitmap;
+    with_tail.resize(bitmap.size() + 100000, 0xEE);
+    TempDir dir;
+    fs::create_directories(dir.root() / "out" / "textures");
+    fs::create_directories(dir.root() / "out" / "twice");
+    write_file(dir.path("out/textures/wall.bmp"), with_tail);
+    write_file(dir.path("out/Crate.BMP"), bitmap);
+    write_file(dir.path("out/twice/door.BMP"), bitmap);
+    write_file(dir.path("out/twice/DOOR.bmp"), bitmap);
+    write_file(dir.path("escaped.bmp"), bitmap);
+    write_file(dir.path("out/cut.bmp"), std::vector<uint8_t>(bitmap.begin(), bitmap.end() - 1));
+    fs::create_directory(dir.root() / "out" / "folder.bmp");
+    struct Case {
+        const char* name;
+        bool found;
+    };
+    const Case cases[] = {
+        {"textures/wall", true},  // read as far as its header says, not its tail
+        {"textures\\wall", true},
+        {"crate", true},          // the one name that differs in case alone
+        {"twice/door", false},    // two such names: neither
+        {"../escaped", false},
+        {"missing", false},
+        {"cut", false},
+        {"folder", false},
+    };
+    const fs::path out = dir.root() / "out";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::optional<std::vector<uint8_t>> read = read_texture_file(out, c.name);
+        EXPECT_EQ(read.has_value(), c.found);
+        if (read) {
+            EXPECT_EQ(*read, bitmap);
+        }
+    }
+    EXPECT_FALSE(read_texture_file(out, u8name(dir.root() / "escaped")));
+}
+
+TEST(TextureFiles, SpecialFilesAreNeverRead)
+{
+#if defined(_WIN32)
+    GTEST_SKIP() << "Windows has no FIFOs or device links to make in a folder";
+#else
+    TempDir dir;
+    ASSERT_EQ(mkfifo(dir.path("pipe.bmp").c_str(), 0644), 0);
+    fs::create_symlink("/dev/zero", dir.root() / "zero.bmp");
+    // Both would block or never end if they were read.
+    EXPECT_FALSE(read_texture_file(dir.root(), "pipe"));
+    EXPECT_FALSE(read_texture_file(dir.root(), "zero"));
+#endif
+}
+
+} // namespace
+
+} // namespace meshwright
