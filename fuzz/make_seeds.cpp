@@ -1,9 +1,12 @@
 // Writes the fuzzing corpus's seed levels into a folder: small valid levels
-// that reach every section, and the hostile headers that once needed care.
-//   make_seeds FOLDER
+// that reach every section, and the hostile headers that once needed care;
+// and, into a second folder, a small bitmap of every kind the converter
+// reads, for the bitmap reader's corpus.
+//   make_seeds FOLDER [BITMAP_FOLDER]
 #include <iostream>
 #include <stdexcept>
 
+#include "bitmap_builder.hpp"
 #include "level_builder.hpp"
 
 namespace meshwright {
@@ -42,8 +45,8 @@ LevelPlan one_triangle()
 int main(int argc, char** argv)
 {
     using namespace meshwright;
-    if (argc != 2) {
-        std::cerr << "usage: make_seeds FOLDER\n";
+    if (argc != 2 && argc != 3) {
+        std::cerr << "usage: make_seeds FOLDER [BITMAP_FOLDER]\n";
         return 2;
     }
     const std::string folder = argv[1];
@@ -63,6 +66,11 @@ int main(int argc, char** argv)
         LevelPlan bad_vertex = one_triangle();
         bad_vertex.geometry[0].local_indices[2] = 65535;
         write_file(folder + "/vertex_index_out_of_range.bsp", build_level(bad_vertex));
+
+        for (int k = 0; argc == 3 && k < static_cast<int>(bmp_kinds().size()); ++k) {
+            const BmpKind& kind = bmp_kinds()[static_cast<size_t>(k)];
+            write_file(std::string(argv[2]) + "/kind_" + std::to_string(k) + ".bmp", bmp_file(test_picture(5, 3, kind), kind));
+        }
     } catch (const std::exception& error) {
         std::cerr << "make_seeds: " << error.what() << "\n";
         return 1;

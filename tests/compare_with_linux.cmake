@@ -1,7 +1,8 @@
 # Converts levels with the Windows program (under Wine) and with the Linux
-# program, and compares their OBJ, material and binary glTF files byte for
-# byte, except for OBJ lines that hold NaN: "%f" writes it in each C
-# library's own way.
+# program, the bitmaps beside each level beside its outputs, and compares
+# their OBJ, material and binary glTF files (textures and all) byte for byte,
+# except for OBJ lines that hold NaN: "%f" writes it in each C library's own
+# way.
 #   cmake -DWINDOWS_PROGRAM=meshwright.exe -DEMULATOR="env|WINEDEBUG=-all|wine64"
 #         -DLINUX_PROGRAM=meshwright -DWORK=folder -DLEVELS="a.bsp|b.bsp" -P compare_with_linux.cmake
 if(NOT EXISTS "${LINUX_PROGRAM}")
@@ -13,6 +14,12 @@ string(REPLACE "|" ";" levels "${LEVELS}")
 function(convert program level folder)
   file(REMOVE_RECURSE "${folder}")
   file(MAKE_DIRECTORY "${folder}")
+  # The bitmaps beside the level go beside the outputs, as textures.
+  get_filename_component(level_folder "${level}" DIRECTORY)
+  file(GLOB bitmaps "${level_folder}/*.bmp")
+  if(bitmaps)
+    file(COPY ${bitmaps} DESTINATION "${folder}")
+  endif()
   foreach(output level.obj level.glb)
     execute_process(COMMAND ${program} "${level}" ${output} WORKING_DIRECTORY "${folder}" RESULT_VARIABLE status
                     OUTPUT_QUIET)

@@ -87,10 +87,87 @@ LevelPlan model_without_surfaces()
     return plan;
 }
 
+// The first surface names vertex 65535, the second does not: the material's
+// indices must be 32-bit all the same.
+LevelPlan wide_first_surface()
+{
+    LevelPlan plan;
+    plan.models = {"world"};
+    for (int i = 0; i < 65536; ++i)
+        plan.vertices.push_back({static_cast<float>(i % 256), static_cast<float>(i / 256), 1});
+    add_surface(plan, 0, "floor", {{65533, 65534, 65535}});
+    add_surface(plan, 0, "floor", {{0, 1, 256}});
+    return plan;
+}
+
+LevelPlan models_sharing_a_material()
+{
+    LevelPlan plan = square({"world", "door"});
+    add_surface(plan, 0, "floor", {{0, 1, 2}});
+    add_surface(plan, 1, "floor", {{0, 2, 3}, {0, 1, 3}});
+    return plan;
+}
+
+LevelPlan far_from_origin()
+{
+    LevelPlan plan;
+    plan.models = {"world"};
+    plan.vertices = {{10, 20, 30}, {11, 25, 33}, {17, 21, 31}};
+    add_surface(plan, 0, "floor", {{0, 1, 2}});
+    return plan;
+}
+
+LevelPlan vertices_without_triangles()
+{
+    LevelPlan plan = square({"world"});
+    add_surface(plan, 0, "floor", {});
+    return plan;
+}
+
+LevelPlan textured(const std::vector<TextureCase>& cases)
+{
+    LevelPlan plan = square({"world"});
+    for (const TextureCase& c : cases)
+        add_surface(plan, 0, c.texture, {{0, 1, 2}, {0, 2, 3}});
+    return plan;
+}
+
 } // namespace
+
+std::vector<TextureCase> texture_cases()
+{
+    std::vector<TextureCase> cases;
+    int number = 0;
+    for (const BmpKind& kind : bmp_kinds()) {
+        const std::string texture = "kind_" + std::to_string(number++);
+        const Picture picture = test_picture(7, 5, kind);
+        cases.push_back({texture, texture + ".bmp", bmp_file(picture, kind), picture});
+    }
+    const BmpKind rgb{"24 bits", 40, 24};
+    const Picture crate = test_picture(8, 8, rgb);
+    std::vector<uint8_t> cut = bmp_file(crate, rgb);
+    cut.pop_back();
+    // 100000 x 100000 pixels claimed in 100 bytes.
+    std::vector<uint8_t> huge = std::vector<uint8_t>(cut.begin(), cut.begin() + 100);
+    for (size_t at : {18, 22}) {
+        for (size_t i = 0; i < 4; ++i)
+            huge[at + i] = static_cast<uint8_t>(100000u >> (8 * i));
+    }
+    cases.push_back({"crate", "Crate.BMP", bmp_file(crate, rgb), crate});
+    cases.push_back({"missing", "", {}, std::nullopt});
+    cases.push_back({"cut_short", "cut_short.bmp", cut, std::nullopt});
+    cases.push_back({"huge", "huge.bmp", huge, std::nullopt});
+    return cases;
+}
 
 std::vector<NamedLevel> glb_test_levels()
 {
+    const std::vector<TextureCase> cases = texture_cases();
+    NamedLevel textured_level{"textured", build_level(textured(cases))};
+    for (const TextureCase& c : cases) {
+        if (!c.file_name.empty())
+            textured_level.files[c.file_name] = c.file;
+    }
     return {
         {"large", build_level(large_level())},
         {"empty", build_level(LevelPlan{})},
@@ -99,6 +176,11 @@ std::vector<NamedLevel> glb_test_levels()
         {"odd_names", build_level(odd_names())},
         {"non_finite_numbers", build_level(non_finite_numbers())},
         {"model_without_surfaces", build_level(model_without_surfaces())},
+        {"wide_first_surface", build_level(wide_first_surface())},
+        {"models_sharing_a_material", build_level(models_sharing_a_material())},
+        {"far_from_origin", build_level(far_from_origin())},
+        {"vertices_without_triangles", build_level(vertices_without_triangles())},
+        textured_level,
     };
 }
 

@@ -144,6 +144,12 @@ TEST(JsonText, NamesBecomeReadableUtf8)
         append_json_string(out, name);
         EXPECT_EQ(out, json);
     }
+    // A name that fills its 32 bytes ends there, whatever the next field
+    // holds: here a byte that would complete its last character.
+    const std::string field = std::string(31, 'n') + "\xC3\xA9";
+    std::string out;
+    append_json_string(out, std::string_view(field).substr(0, 32));
+    EXPECT_EQ(out, "\"" + std::string(31, 'n') + "\xEF\xBF\xBD\"");
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 #include <array>
 #include <cmath>
 #include <filesystem>
+#include <map>
 #include <numeric>
 #include <random>
 #include <set>
@@ -559,6 +560,46 @@ TEST(Interop, BinaryGltfHoldsWhatTheObjHolds)
     expect_gltf_matches_obj("sample", read_bytes(MESHWRIGHT_SAMPLE_LEVEL));
     for (const NamedLevel& level : glb_test_levels())
         expect_gltf_matches_obj(level.name, level.bytes);
+}
+
+// assimp, which many tools import glTF with, finds each material's embedded
+// PNG image, and none for the materials without a bitmap.
+TEST(Interop, EmbeddedTexturesLoadInAssimp)
+{
+    for (const NamedLevel& named : glb_test_levels()) {
+        if (named.name != "textured")
+            continue;
+        TempDir dir;
+        for (const auto& [name, bytes] : named.files)
+            write_file(dir.path(name), bytes);
+        convert_in(dir, named.bytes, "level.glb");
+        Assimp::Importer importer;
+        const aiScene* scene = importer.ReadFile(dir.path("level.glb"), aiProcess_ValidateDataStructure);
+        ASSERT_TRUE(scene) << importer.GetErrorString();
+        std::map<std::string, bool> textured;
+        for (const TextureCase& c : texture_cases())
+            textured[c.texture] = c.picture.has_value();
+        unsigned with_texture = 0;
+        for (unsigned m = 0; m < scene->mNumMaterials; ++m) {
+            aiString name;
+            aiString path;
+            scene->mMaterials[m]->Get(AI_MATKEY_NAME, name);
+            const bool has = scene->mMaterials[m]->GetTexture(aiTextureType_DIFFUSE, 0, &path) == AI_SUCCESS;
+            const auto expected = textured.find(name.C_Str());
+            if (expected == textured.end())
+                continue; // assimp's own default material
+            EXPECT_EQ(has, expected->second) << name.C_Str();
+            if (!has)
+                continue;
+            ++with_texture;
+            const aiTexture* texture = scene->GetEmbeddedTexture(path.C_Str());
+            ASSERT_TRUE(texture) << name.C_Str();
+            EXPECT_EQ(texture->mHeight, 0u) << "a compressed image";
+            EXPECT_TRUE(texture->CheckFormat("png"));
+        }
+        EXPECT_EQ(with_texture, std::count_if(textured.begin(), textured.end(), [](const auto& t) { return t.second; }));
+        EXPECT_EQ(scene->mNumTextures, with_texture);
+    }
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // Converts every level in a folder, and the sample, to binary glTF with the
-// Linux program and has the Khronos glTF validator check each file: any
-// error fails; warnings and infos are listed.
+// Linux program, with the bitmaps of the level folder (and the sample's)
+// beside the outputs, and has the Khronos glTF validator check each file:
+// any error or warning fails; infos are listed.
 //   node validate_glb.cjs CONVERTER LEVEL_FOLDER WORK_FOLDER SAMPLE
 const { spawnSync } = require('child_process');
 const fs = require('fs');
@@ -13,6 +14,10 @@ async function main() {
   const levels = fs.readdirSync(levelFolder).filter((name) => name.endsWith('.bsp'))
     .map((name) => path.join(levelFolder, name));
   levels.push(sample);
+  for (const folder of [levelFolder, path.dirname(sample)]) {
+    for (const name of fs.readdirSync(folder).filter((name) => name.toLowerCase().endsWith('.bmp')))
+      fs.copyFileSync(path.join(folder, name), path.join(workFolder, name));
+  }
   let failed = 0;
   for (const level of levels) {
     const output = path.join(workFolder, path.basename(level, '.bsp') + '.glb');
@@ -29,7 +34,7 @@ async function main() {
       const severity = ['error', 'warning', 'info', 'hint'][message.severity];
       console.log(`  ${severity} ${message.code} at ${message.pointer || message.offset}: ${message.message}`);
     }
-    if (numErrors > 0)
+    if (numErrors > 0 || numWarnings > 0)
       failed++;
   }
   console.log(`${levels.length - failed} passed, ${failed} failed`);

@@ -1,5 +1,5 @@
-// Writes the binary glTF test levels as NAME.bsp into a folder, for the
-// glTF validator's test.
+// Writes the binary glTF test levels as NAME.bsp into a folder, with the
+// bitmaps that go beside their outputs, for the glTF validator's test.
 //   make_glb_levels FOLDER
 #include <filesystem>
 #include <iostream>
@@ -14,7 +14,10 @@ int main(int argc, char** argv)
         return 2;
     }
     std::filesystem::create_directories(argv[1]);
-    for (const meshwright::NamedLevel& level : meshwright::glb_test_levels())
+    for (const meshwright::NamedLevel& level : meshwright::glb_test_levels()) {
         meshwright::write_file(std::string(argv[1]) + "/" + level.name + ".bsp", level.bytes);
+        for (const auto& [name, bytes] : level.files)
+            meshwright::write_file(std::string(argv[1]) + "/" + name, bytes);
+    }
     return 0;
 }
