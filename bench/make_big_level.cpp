@@ -10,14 +10,19 @@
 //                          (2 million triangles, for the page's preview)
 //   over_preview_budget    5 such layers (650,000 triangles, just over the
 //                          page's preview budget)
+//   textured               the benchmark level over 64 texture names, with a
+//                          256 x 256 24-bit bitmap for each in textures/
+//                          beside OUTPUT (12 MB of pixels)
 //
 //   make_big_level SHAPE OUTPUT
 #include <cmath>
+#include <filesystem>
 #include <cstdio>
 #include <iostream>
 #include <random>
 #include <stdexcept>
 
+#include "bitmap_builder.hpp"
 #include "level_builder.hpp"
 
 namespace meshwright {
@@ -26,9 +31,12 @@ namespace {
 constexpr size_t model_count = 16;
 constexpr size_t texture_count = 300;
 
-std::string texture_name(size_t surface)
+constexpr size_t bitmap_count = 64;
+constexpr uint32_t bitmap_size = 256;
+
+std::string texture_name(size_t surface, size_t textures)
 {
-    return "textures/set_" + std::to_string(surface % texture_count);
+    return "textures/set_" + std::to_string(surface % textures);
 }
 
 // Vertices and texture coordinates spread over a large room.
@@ -49,12 +57,12 @@ void add_vertices(LevelPlan& plan, std::mt19937& random, size_t count)
 // Surfaces of random triangles over random local tables. With `collapsed`,
 // nine triangles in ten repeat a corner.
 void add_surfaces(LevelPlan& plan, std::mt19937& random, size_t surfaces, size_t triangles, size_t table_size,
-                  bool collapsed)
+                  bool collapsed, size_t textures = texture_count)
 {
     std::uniform_int_distribution<int> vertex(0, 65535);
     std::uniform_int_distribution<int> corner(0, static_cast<int>(table_size) - 1);
     for (size_t s = 0; s < surfaces; ++s) {
-        plan.surfaces.push_back({static_cast<uint32_t>(s % model_count), texture_name(s)});
+        plan.surfaces.push_back({static_cast<uint32_t>(s % model_count), texture_name(s, textures)});
         GeometryRecord record;
         for (size_t i = 0; i < table_size; ++i)
             record.local_indices.push_back(static_cast<uint16_t>(table_size >= 65536 ? i : vertex(random)));
@@ -104,6 +112,24 @@ LevelPlan grid_layers(std::mt19937& random, size_t layers)
     return plan;
 }
 
+void write_bitmaps(const std::filesystem::path& folder)
+{
+    std::filesystem::create_directories(folder);
+    const BmpKind kind{"24 bits", 40, 24};
+    std::mt19937 random(64);
+    std::uniform_int_distribution<int> grain(0, 31);
+    for (size_t t = 0; t < bitmap_count; ++t) {
+        Picture picture = test_picture(bitmap_size, bitmap_size, kind);
+        // Each its own, and with a grain, as photographed textures have:
+        // they do not compress much.
+        for (Rgba& pixel : picture.pixels) {
+            for (int c = 0; c < 3; ++c)
+                pixel[c] = static_cast<uint8_t>(pixel[c] + grain(random) + (c == 2 ? t * 4 : 0));
+        }
+        write_file((folder / ("set_" + std::to_string(t) + ".bmp")).string(), bmp_file(picture, kind));
+    }
+}
+
 LevelPlan level_of_shape(const std::string& shape)
 {
     std::mt19937 random(20261207);
@@ -111,6 +137,9 @@ LevelPlan level_of_shape(const std::string& shape)
     if (shape == "benchmark" || shape == "degenerate") {
         add_vertices(plan, random, 1'000'000);
         add_surfaces(plan, random, 10'000, 200, 150, shape == "degenerate");
+    } else if (shape == "textured") {
+        add_vertices(plan, random, 1'000'000);
+        add_surfaces(plan, random, 10'000, 200, 150, false, bitmap_count);
     } else if (shape == "one_triangle_surfaces") {
         add_vertices(plan, random, 65536);
         add_surfaces(plan, random, 1'000'000, 1, 3, false);
@@ -135,11 +164,13 @@ int main(int argc, char** argv)
     using namespace meshwright;
     if (argc != 3) {
         std::cerr << "usage: make_big_level benchmark|one_triangle_surfaces|one_big_surface|degenerate|small_triangles|"
-                     "over_preview_budget OUTPUT\n";
+                     "over_preview_budget|textured OUTPUT\n";
         return 2;
     }
     try {
         write_file(argv[2], build_level(level_of_shape(argv[1])));
+        if (std::string(argv[1]) == "textured")
+            write_bitmaps(std::filesystem::path(argv[2]).parent_path() / "textures");
     } catch (const std::exception& error) {
         std::cerr << "make_big_level: " << error.what() << "\n";
         return 1;

@@ -14,7 +14,7 @@
 # Conversions and copies alternate, run by run, so that both see the same
 # machine.
 # Needs GNU time for the peak memory (Debian package time) and taskset.
-#   [RUNS=9] [SHAPES="benchmark sample ..."] bench/run.sh [BUILD_DIR] [WORK_DIR]
+#   [RUNS=9] [SHAPES="benchmark sample ..."] [TEXTURES=on|off] bench/run.sh [BUILD_DIR] [WORK_DIR]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build-bench}
@@ -88,4 +88,36 @@ for shape in $shapes; do
            gp * 1024 / mib, dk / 1024
   }'
 done
+# Textures: the textured level (64 bitmaps of 256 x 256, 24 bits, beside it)
+# to .glb with its bitmaps and without them, runs alternating; the goal is at
+# most 0.35 s more, and peak memory within the bound plus two images
+# (decoded, 4 bytes a pixel) per processor.
+if [ "${TEXTURES:-on}" = on ]; then
+  # A folder of its own, so that no other level finds these bitmaps.
+  mkdir -p textured
+  [ -f textured/textured.bsp ] || "$build/bench/make_big_level" textured textured/textured.bsp
+  : > plain.txt; : > textured.txt
+  for _ in $(seq "$runs"); do
+    mv textured/textures textured/no-textures
+    seconds "$build/meshwright" textured/textured.bsp textured/out.glb >> plain.txt
+    mv textured/no-textures textured/textures
+    seconds "$build/meshwright" textured/textured.bsp textured/out.glb >> textured.txt
+  done
+  mv textured/textures textured/no-textures
+  plain_peak=$(/usr/bin/time -f %M "$build/meshwright" textured/textured.bsp textured/out.glb 2>&1 >/dev/null | tail -n 1)
+  plain_bytes=$(stat -c %s textured/out.glb)
+  mv textured/no-textures textured/textures
+  textured_peak=$(/usr/bin/time -f %M "$build/meshwright" textured/textured.bsp textured/out.glb 2>&1 >/dev/null | tail -n 1)
+  textured_bytes=$(stat -c %s textured/out.glb)
+  printf '\n%-22s %9s %9s %9s %9s %9s %9s %9s %9s\n' textures "plain s" "textured" "+s" "plain MB" "GLB MB" \
+    "plain MiB" "peak MiB" "limit"
+  awk -v p="$(median < plain.txt)" -v t="$(median < textured.txt)" -v pp="$plain_peak" -v tp="$textured_peak" \
+      -v pb="$plain_bytes" -v tb="$textured_bytes" -v i="$(stat -c %s textured/textured.bsp)" -v cpus="$(nproc)" 'BEGIN {
+    mib = 1048576
+    limit = 1.25 * i + 16 * mib + 2 * cpus * 256 * 256 * 4
+    printf "%-22s %9.3f %9.3f %9.3f %9.1f %9.1f %9.1f %9.1f %9.1f\n", "64 x 256x256 bitmaps", p, t, t - p, pb / 1e6,
+           tb / 1e6, pp * 1024 / mib, tp * 1024 / mib, limit / mib
+  }'
+  rm -f textured/out.glb
+fi
 rm -f copy.obj new.obj out.obj out.mtl out.glb ./*.txt

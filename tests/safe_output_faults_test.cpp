@@ -202,6 +202,15 @@ TEST(SafeOutputFaults, DestinationsChangedMeanwhileAreKept)
              put_files(dir, {{"out.obj", "another program's\n"}});
          },
          messages::unwritable_obj, {{"out.obj", "another program's\n"}, {"out.mtl", "previous mtl\n"}}},
+        {"folder where the OBJ was, after a new material file", {{"out.obj", "previous obj\n"}},
+         folder_at("out.obj"), messages::unwritable_obj,
+         {{"out.obj", "<directory>"}, {"out.obj/keep", "keep\n"}, {"moved-out.obj", "previous obj\n"}}},
+        {"folder where no OBJ was, after the material file", {{"out.mtl", "previous mtl\n"}},
+         [](const TempDir& dir) {
+             fs::create_directory(dir.path("out.obj"));
+             put_files(dir, {{"out.obj/keep", "keep\n"}});
+         },
+         messages::unwritable_obj, {{"out.obj", "<directory>"}, {"out.obj/keep", "keep\n"}, {"out.mtl", "previous mtl\n"}}},
         {"file where no material file was", {{"out.obj", "previous obj\n"}},
          [](const TempDir& dir) { put_files(dir, {{"out.mtl", "another program's\n"}}); },
          messages::unwritable_material, {{"out.mtl", "another program's\n"}, {"out.obj", "previous obj\n"}}},

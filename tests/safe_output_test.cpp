@@ -841,40 +841,6 @@ TEST(SafeOutput, NothingMakesARunWaitLong)
 #endif
 }
 
-// Whatever prevents the finished file from taking its place is reported,
-// and the other file of the pair goes back.
-TEST(SafeOutput, OutputThatCannotBePutInPlaceIsReported)
-{
-#if defined(_WIN32)
-    GTEST_SKIP() << "the folder that appears during the run is made with POSIX calls";
-#else
-    const std::string level = large_level("stone", 3);
-    const std::string closing_line = "final position: " + std::to_string(level.size()) + " counter: \n";
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        TempDir dir;
-        // The material file, smaller, takes its place first, and must go back.
-        put_files(dir, {{"in.bsp", level}, {"out.mtl", "previous mtl\n"}});
-        RunningProgram run(dir, {"meshwright", "in.bsp", "out.obj"});
-        wait_for_temporary_file(dir);
-        // A folder that is not empty takes the destination's name: no file
-        // can be renamed over it.
-        std::error_code taken;
-        const bool made = fs::create_directory(dir.path("out.obj"), taken) && !taken;
-        if (made)
-            put_files(dir, {{"out.obj/keep", "keep\n"}});
-        const Outcome outcome = run.finish();
-        if (!made)
-            continue; // the run was done before the folder appeared
-        EXPECT_EQ(outcome, (Outcome{closing_line + exception_line(messages::unwritable_obj),
-                                    "",
-                                    1,
-                                    {{"in.bsp", level}, {"out.mtl", "previous mtl\n"}, {"out.obj", "<directory>"}}}));
-        return;
-    }
-    GTEST_SKIP() << "every run was done before the folder appeared";
-#endif
-}
-
 // A console that takes no text fails the run, after its work is done; the
 // one message that says so goes to standard error.
 TEST(SafeOutput, ConsoleThatCannotBeWrittenFailsTheRun)
