@@ -1,8 +1,9 @@
-// The Meshwright page: takes a level file, has the converter (meshwright.js,
-// the C++ program built as WebAssembly) turn it into binary glTF and into an
-// OBJ and a material file, offers all three for download and shows the
-// model as three.js's glTF loader reads the converter's binary glTF file (or
-// a simplified copy of it, for a level of very many triangles). The work
+// The Meshwright page: takes a level file, with its bitmaps or the folder
+// that holds them, has the converter (meshwright.js, the C++ program built
+// as WebAssembly) turn it into binary glTF, with the textures it finds, and
+// into an OBJ and a material file, offers all three for download and shows
+// the model as three.js's glTF loader reads the converter's binary glTF file
+// (or a simplified copy of it, for a level of very many triangles). The work
 // runs on a worker where the browser allows, so that the page answers
 // clicks all the while.
 import * as THREE from 'three';
@@ -13,6 +14,8 @@ import { convertSteps } from './steps.js';
 const page = {
   drop: document.getElementById('drop'),
   file: document.getElementById('file'),
+  folder: document.getElementById('folder'),
+  sample: document.getElementById('sample'),
   status: document.getElementById('status'),
   result: document.getElementById('result'),
   downloadGlb: document.getElementById('download-glb'),
@@ -61,15 +64,17 @@ function messageOf(console) {
 
 // Runs the steps of one level on a worker, or on this page where no worker
 // can be started (a page opened from a local folder); `onStep` gets each
-// step's result.
-async function runSteps(file, onStep) {
+// step's result. bitmaps: [{ path, file }].
+async function runSteps(file, bitmaps, onStep) {
   const bytes = new Uint8Array(await file.arrayBuffer());
+  const bitmapBytes = await Promise.all(bitmaps.map(async (bitmap) =>
+    ({ path: bitmap.path, bytes: new Uint8Array(await bitmap.file.arrayBuffer()) })));
   let worker = null;
   try {
     worker = new Worker('worker.js');
   } catch {
     await nextPaint();
-    return convertSteps(bytes, file.name, onStep);
+    return convertSteps(bytes, file.name, bitmapBytes, onStep);
   }
   return new Promise((resolve) => {
     worker.onmessage = (event) => {
@@ -83,9 +88,9 @@ async function runSteps(file, onStep) {
       event.preventDefault();
       worker.terminate();
       await nextPaint();
-      resolve(convertSteps(bytes, file.name, onStep));
+      resolve(convertSteps(bytes, file.name, bitmapBytes, onStep));
     };
-    worker.postMessage({ bytes, fileName: file.name });
+    worker.postMessage({ bytes, fileName: file.name, bitmaps: bitmapBytes });
   });
 }
 
@@ -169,9 +174,9 @@ function dropViewer(reason) {
     `3D preview unavailable in this browser: ${reason.replace(/\.+$/, '')}. The downloads are complete.`;
 }
 
-// Reads a binary glTF file with three.js's own loader. Each material has
-// the flat colour the converter gave it, since the level holds no textures;
-// without normals in the file, the loader shades every triangle flat.
+// Reads a binary glTF file with three.js's own loader: each material shows
+// its embedded texture, or the flat colour the converter gave it; without
+// normals in the file, the loader shades every triangle flat.
 function loadModel(glb) {
   return new Promise((resolve, reject) => {
     const buffer = glb.buffer.slice(glb.byteOffset, glb.byteOffset + glb.byteLength);
@@ -233,6 +238,19 @@ function describeCounts(report, preview, materials) {
                             (materials === null ? '' : `, ${number(materials)} materials`);
 }
 
+// How many textures were found, and the names of a few missing ones.
+function texturesNote(textures) {
+  const total = textures.found + textures.missing.length;
+  if (total === 0)
+    return '';
+  if (textures.missing.length === 0)
+    return `; ${total === 1 ? 'its texture' : `all ${total} textures`} found`;
+  const shown = textures.missing.slice(0, 3);
+  const more = textures.missing.length - shown.length;
+  return `; ${textures.found} of ${total} textures found, missing ${shown.join(', ')}` +
+         (more > 0 ? ` and ${more} more` : '');
+}
+
 function simplifiedNote(preview) {
   if (preview.shownTriangles === preview.triangles)
     return '';
@@ -243,9 +261,30 @@ function simplifiedNote(preview) {
 
 // ---- One level
 
-async function open(file) {
-  if (!file)
+// The level among the files given (the first .bsp) and the bitmaps, each
+// with its path from the level's folder. files: [{ path, file }], the paths
+// as chosen or dropped (a folder's relative paths kept).
+function levelAndBitmaps(files) {
+  const level = files.find(({ path }) => /\.bsp$/i.test(path));
+  if (!level)
+    return { level: null, bitmaps: [] };
+  const folder = level.path.includes('/') ? level.path.slice(0, level.path.lastIndexOf('/') + 1) : '';
+  const bitmaps = files.filter(({ path }) => /\.bmp$/i.test(path)).map(({ path, file }) => ({
+    // Beside the level as they were, or else within what was dropped.
+    path: path.startsWith(folder) ? path.slice(folder.length) : path.slice(path.indexOf('/') + 1),
+    file,
+  }));
+  return { level, bitmaps };
+}
+
+async function open(files) {
+  const { level, bitmaps } = levelAndBitmaps(files);
+  if (!level) {
+    if (files.length > 0)
+      setState('failed', 'No level among the files: choose a .bsp file, with its .bmp textures if you have them.');
     return;
+  }
+  const { file } = level;
   page.result.hidden = true;
   page.reportBox.hidden = true;
   forgetDownloads();
@@ -256,7 +295,8 @@ async function open(file) {
   let preview = null;
   let failed = false;
   let showing = Promise.resolve();
-  await runSteps(file, (message) => {
+  let textures = null;
+  await runSteps(file, bitmaps, (message) => {
     if (message.step === 'converting') {
       setState('working', `Converting ${file.name} (${megabytes(file.size)})…`);
     } else if (message.step === 'preparing') {
@@ -269,6 +309,7 @@ async function open(file) {
     } else if (message.step === 'preview') {
       converted = performance.now();
       preview = { ...message.preview, name: message.name };
+      textures = message.textures;
       page.report.textContent = message.console;
       page.reportBox.hidden = false;
       offer(page.downloadGlb, [message.glb], message.name + '.glb', 'model/gltf-binary');
@@ -293,10 +334,60 @@ async function open(file) {
   await showing;
   document.body.dataset.firstFrame = shownAt ? Math.round(shownAt - started) : '';
   const shown = shownAt ? `, shown in ${seconds(converted, shownAt)} s` : '; 3D preview unavailable';
-  setState('done', `${file.name}: converted in ${seconds(started, converted)} s${shown}${simplifiedNote(preview)}.`);
+  setState('done', `${file.name}: converted in ${seconds(started, converted)} s${shown}${texturesNote(textures)}` +
+                   `${simplifiedNote(preview)}.`);
 }
 
-page.file.addEventListener('change', () => open(page.file.files[0]));
+// ---- Choosing and dropping files
+
+// The files under a dropped folder, each with its path from the drop.
+async function filesIn(entry) {
+  if (entry.isFile)
+    return [{ path: entry.fullPath.replace(/^\//, ''), file: await new Promise((resolve, reject) => entry.file(resolve, reject)) }];
+  const reader = entry.createReader();
+  const found = [];
+  // A folder's entries come in batches until an empty one.
+  for (let batch = await new Promise((resolve, reject) => reader.readEntries(resolve, reject)); batch.length > 0;
+       batch = await new Promise((resolve, reject) => reader.readEntries(resolve, reject))) {
+    for (const child of batch)
+      found.push(...await filesIn(child));
+  }
+  return found;
+}
+
+async function droppedFiles(transfer) {
+  const entries = [...transfer.items].map((item) => item.webkitGetAsEntry && item.webkitGetAsEntry()).filter(Boolean);
+  if (entries.length === 0)
+    return [...transfer.files].map((file) => ({ path: file.name, file }));
+  const lists = await Promise.all(entries.map(filesIn));
+  return lists.flat();
+}
+
+function chosenFiles(input) {
+  return [...input.files].map((file) => ({ path: file.webkitRelativePath || file.name, file }));
+}
+
+// The sample level and its textures, from the site's sample folder.
+async function openSample() {
+  setState('working', 'Fetching the sample level and its textures…');
+  try {
+    const names = await (await fetch('sample/files.json')).json();
+    const files = await Promise.all(names.map(async (name) => {
+      const response = await fetch('sample/' + name);
+      if (!response.ok)
+        throw new Error(`${name}: ${response.status}`);
+      return { path: name, file: new File([await response.blob()], name) };
+    }));
+    await open(files);
+  } catch {
+    setState('failed', 'The sample cannot be fetched here (a page opened from its folder cannot fetch files): ' +
+                       'choose examples/sample.bsp and the bitmaps beside it instead.');
+  }
+}
+
+page.file.addEventListener('change', () => open(chosenFiles(page.file)));
+page.folder.addEventListener('change', () => open(chosenFiles(page.folder)));
+page.sample.addEventListener('click', openSample);
 for (const type of ['dragenter', 'dragover'])
   page.drop.addEventListener(type, (event) => {
     event.preventDefault();
@@ -304,8 +395,8 @@ for (const type of ['dragenter', 'dragover'])
   });
 for (const type of ['dragleave', 'drop'])
   page.drop.addEventListener(type, () => page.drop.classList.remove('dragging'));
-page.drop.addEventListener('drop', (event) => {
+page.drop.addEventListener('drop', async (event) => {
   event.preventDefault();
-  open(event.dataTransfer.files[0]);
+  open(await droppedFiles(event.dataTransfer));
 });
 setState('ready', '');

@@ -48,11 +48,19 @@ function joined(parts) {
   return whole;
 }
 
+// The parts of a bitmap's path that name a place inside the output folder:
+// none empty, "." or "..".
+function insideParts(path) {
+  return path.split(/[\/\\]/).filter((part) => part !== '' && part !== '.' && part !== '..');
+}
+
 // One instance of the converter for one level, which holds the level once
 // and converts it as often as asked, each time as "meshwright [-v] INPUT
 // OUTPUT" does. bytes: the level file's bytes (Uint8Array); fileName: its
-// name.
-async function openConverter(bytes, fileName) {
+// name; bitmaps: [{ path, bytes }], each put beside the outputs under its
+// path (relative to the level's folder), where the converter looks for the
+// binary glTF file's textures.
+async function openConverter(bytes, fileName, bitmaps = []) {
   const lines = [];
   const converter = await createMeshwright({
     print: (line) => lines.push(line),
@@ -65,6 +73,13 @@ async function openConverter(bytes, fileName) {
   FS.mkdir('/output');
   const input = '/level/' + (fileName.replace(/[\/\\]/g, '_') || 'level.bsp');
   FS.writeFile(input, bytes);
+  for (const bitmap of bitmaps) {
+    const parts = insideParts(bitmap.path);
+    if (parts.length === 0)
+      continue;
+    FS.mkdirTree(['/output', ...parts.slice(0, -1)].join('/'));
+    FS.writeFile(['/output', ...parts].join('/'), bitmap.bytes);
+  }
   let devices = 0;
 
   // Writes `outputs` (file names in /output; the first is the one named on

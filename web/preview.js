@@ -57,6 +57,16 @@ function layersOf(positions, lists) {
   return area / side;
 }
 
+// Which of the level's textures the converter found: { found, missing },
+// missing being the names of the materials that show no texture.
+export function textureSummary(glb) {
+  const { json } = chunksOf(glb);
+  const materials = json.materials || [];
+  const missing = materials.filter((material) => !material.pbrMetallicRoughness.baseColorTexture)
+    .map((material) => material.name);
+  return { found: materials.length - missing.length, missing };
+}
+
 // How many triangles a converted level has.
 export function triangleCount(glb) {
   const { json } = chunksOf(glb);
@@ -66,7 +76,7 @@ export function triangleCount(glb) {
 
 // One primitive's triangles over vertices of its own, in the order of first
 // use; `remap` is a scratch array over all vertices, all -1.
-function compacted(indices, positions, remap) {
+function compacted(indices, positions, texCoords, remap) {
   const local = new Uint32Array(indices.length);
   const used = [];
   for (let i = 0; i < indices.length; ++i) {
@@ -78,11 +88,13 @@ function compacted(indices, positions, remap) {
     local[i] = remap[vertex];
   }
   const localPositions = new Float32Array(used.length * 3);
+  const localTexCoords = new Float32Array(used.length * 2);
   used.forEach((vertex, at) => {
     localPositions.set(positions.subarray(vertex * 3, vertex * 3 + 3), at * 3);
+    localTexCoords.set(texCoords.subarray(vertex * 2, vertex * 2 + 2), at * 2);
     remap[vertex] = -1;
   });
-  return { indices: local, positions: localPositions };
+  return { indices: local, positions: localPositions, texCoords: localTexCoords };
 }
 
 // Every `stride`-th triangle: what is left of a triangle soup that the
@@ -104,7 +116,7 @@ function simplified(part, ratio) {
     [indices] = MeshoptSimplifier.simplifySloppy(part.indices, part.positions, 3, null, target, 1);
   if (!near(indices))
     indices = everyNth(part.indices, Math.ceil(1 / ratio));
-  return { indices, positions: part.positions, material: part.material };
+  return { indices, positions: part.positions, texCoords: part.texCoords, material: part.material };
 }
 
 // The triangles of each material in one index list, so that the view draws
@@ -130,14 +142,18 @@ function indicesByMaterial(glb, json, binaryStart) {
 }
 
 // A binary glTF file of one node whose mesh has one primitive per part,
-// each over positions of its own, with the materials given.
-function encodeGlb(parts, materials) {
+// each over positions and texture coordinates of its own, with the
+// converter's materials and the images of their textures (`images`: the
+// bytes of each, in order).
+function encodeGlb(parts, source, images) {
   const accessors = [];
   const bufferViews = [];
   const primitives = [];
+  const pieces = [];
   let binaryLength = 0;
   const addView = (array) => {
     bufferViews.push({ buffer: 0, byteOffset: binaryLength, byteLength: array.byteLength });
+    pieces.push(new Uint8Array(array.buffer, array.byteOffset, array.byteLength));
     binaryLength += Math.ceil(array.byteLength / 4) * 4;
     return bufferViews.length - 1;
   };
@@ -150,13 +166,21 @@ function encodeGlb(parts, materials) {
     }
     accessors.push({ bufferView: addView(part.positions), componentType: 5126, count: part.positions.length / 3,
                      type: 'VEC3', min, max });
+    accessors.push({ bufferView: addView(part.texCoords), componentType: 5126, count: part.texCoords.length / 2,
+                     type: 'VEC2' });
     accessors.push({ bufferView: addView(part.indices), componentType: 5125, count: part.indices.length,
                      type: 'SCALAR' });
-    primitives.push({ attributes: { POSITION: accessors.length - 2 }, indices: accessors.length - 1,
-                      material: part.material });
+    primitives.push({ attributes: { POSITION: accessors.length - 3, TEXCOORD_0: accessors.length - 2 },
+                      indices: accessors.length - 1, material: part.material });
   }
   const json = { asset: { version: '2.0' }, scene: 0, scenes: [{ nodes: [0] }], nodes: [{ mesh: 0 }],
-                 meshes: [{ primitives }], materials, accessors, bufferViews, buffers: [{ byteLength: binaryLength }] };
+                 meshes: [{ primitives }], materials: source.materials, accessors, bufferViews };
+  if (images.length > 0) {
+    json.images = images.map((bytes) => ({ bufferView: addView(bytes), mimeType: 'image/png' }));
+    json.textures = source.textures;
+    json.samplers = source.samplers;
+  }
+  json.buffers = [{ byteLength: binaryLength }];
   const jsonBytes = new TextEncoder().encode(JSON.stringify(json));
   const jsonLength = Math.ceil(jsonBytes.length / 4) * 4;
   const glb = new Uint8Array(12 + 8 + jsonLength + 8 + binaryLength);
@@ -171,13 +195,17 @@ function encodeGlb(parts, materials) {
   const binaryStart = 20 + jsonLength + 8;
   words.setUint32(binaryStart - 8, binaryLength, true);
   words.setUint32(binaryStart - 4, 0x004e4942, true);
-  parts.forEach((part, index) => {
-    glb.set(new Uint8Array(part.positions.buffer, part.positions.byteOffset, part.positions.byteLength),
-            binaryStart + bufferViews[2 * index].byteOffset);
-    glb.set(new Uint8Array(part.indices.buffer, part.indices.byteOffset, part.indices.byteLength),
-            binaryStart + bufferViews[2 * index + 1].byteOffset);
-  });
+  pieces.forEach((piece, index) => glb.set(piece, binaryStart + bufferViews[index].byteOffset));
   return glb;
+}
+
+// The bytes of each image of the converter's file, in order.
+function imagesOf(glb, json, binaryStart) {
+  return (json.images || []).map((image) => {
+    const view = json.bufferViews[image.bufferView];
+    const start = glb.byteOffset + binaryStart + (view.byteOffset || 0);
+    return new Uint8Array(glb.buffer, start, view.byteLength);
+  });
 }
 
 // glb: the converter's binary glTF file (Uint8Array at offset 0). Returns
@@ -188,7 +216,10 @@ export async function makePreview(glb, budget = previewBudget) {
   if (triangles === 0)
     return { glb, triangles, shownTriangles: triangles };
   const { json, binaryStart } = chunksOf(glb);
-  const positions = accessorArray(glb, json, binaryStart, 0);
+  // Every primitive shares the one list of positions and texture coordinates.
+  const { attributes } = json.meshes[0].primitives[0];
+  const positions = accessorArray(glb, json, binaryStart, attributes.POSITION);
+  const texCoords = accessorArray(glb, json, binaryStart, attributes.TEXCOORD_0);
   const lists = indicesByMaterial(glb, json, binaryStart);
   const ratio = Math.min(budget / triangles, maxLayers / layersOf(positions, lists.map((list) => list.indices)));
   if (ratio >= 1)
@@ -196,7 +227,7 @@ export async function makePreview(glb, budget = previewBudget) {
   await MeshoptSimplifier.ready;
   const remap = new Int32Array(positions.length / 3).fill(-1);
   const parts = lists.map(({ material, indices }) =>
-    simplified({ ...compacted(indices, positions, remap), material }, ratio));
+    simplified({ ...compacted(indices, positions, texCoords, remap), material }, ratio));
   const shownTriangles = parts.reduce((sum, part) => sum + part.indices.length / 3, 0);
-  return { glb: encodeGlb(parts, json.materials), triangles, shownTriangles };
+  return { glb: encodeGlb(parts, json, imagesOf(glb, json, binaryStart)), triangles, shownTriangles };
 }

@@ -4,11 +4,12 @@
 // step's result goes to `post` as soon as it is there, so that the page can
 // show the level before the OBJ is written. openConverter comes from
 // meshwright.js.
-import { makePreview, triangleCount } from './preview.js';
+import { makePreview, textureSummary, triangleCount } from './preview.js';
 
-export async function convertSteps(bytes, fileName, post) {
+// bitmaps: [{ path, bytes }], the textures given with the level.
+export async function convertSteps(bytes, fileName, bitmaps, post) {
   post({ step: 'converting' });
-  const converter = await openConverter(bytes, fileName);
+  const converter = await openConverter(bytes, fileName, bitmaps);
   const converted = converter.toGlb();
   if (converted.status !== 0) {
     post({ step: 'failed', console: converted.console, status: converted.status });
@@ -16,8 +17,9 @@ export async function convertSteps(bytes, fileName, post) {
   }
   if (triangleCount(converted.glb) > 0)
     post({ step: 'preparing' });
+  const textures = textureSummary(converted.glb);
   const preview = await makePreview(converted.glb);
-  post({ step: 'preview', ...converted, preview }, [converted.glb.buffer, preview.glb.buffer]);
+  post({ step: 'preview', ...converted, preview, textures }, [converted.glb.buffer, preview.glb.buffer]);
   const obj = converter.toObj();
   // Blobs pass to the page without a copy, and the pieces can go at once.
   const blob = (pieces) => pieces && new Blob(pieces);

@@ -5,6 +5,6 @@ import { convertSteps } from './steps.js';
 self.importScripts('meshwright.js');
 
 self.onmessage = (event) => {
-  const { bytes, fileName } = event.data;
-  convertSteps(bytes, fileName, (message, transfer = []) => self.postMessage(message, [...new Set(transfer)]));
+  const { bytes, fileName, bitmaps } = event.data;
+  convertSteps(bytes, fileName, bitmaps, (message, transfer = []) => self.postMessage(message, [...new Set(transfer)]));
 };

@@ -11,6 +11,10 @@
 //     offers no download;
 //   - without WebGL the sample still ends done, says that the preview is
 //     unavailable, and offers the exact downloads and the report;
+//   - the sample chosen with its twelve bitmaps, and the page's own sample
+//     button, give the program's textured binary glTF file byte for byte,
+//     show the textures, and say that all were found; with three bitmaps
+//     left out, the status names the missing textures;
 //   - the page does the same opened from its folder (file://), without a server.
 // The site is served on 127.0.0.1 with python3 -m http.server.
 //
@@ -47,10 +51,12 @@ function options() {
 
 // What the command-line program prints and writes for `level`, converted to
 // NAME.obj as the page names its files.
-function expectedFor(converter, level, work) {
+function expectedFor(converter, level, work, bitmaps = []) {
   const folder = fs.mkdtempSync(path.join(work, 'cli-'));
   const name = path.basename(level).replace(/\.[^.]*$/, '');
   fs.copyFileSync(level, path.join(folder, path.basename(level)));
+  for (const bitmap of bitmaps)
+    fs.copyFileSync(bitmap, path.join(folder, path.basename(bitmap)));
   let console;
   let status = 0;
   try {
@@ -103,9 +109,14 @@ async function launch(work, extraArgs = []) {
 
 // Opens a level through the file input and waits until the page is done
 // with it; returns the page's state and report.
-async function openLevel(page, level) {
+async function openLevel(page, level, bitmaps = []) {
   const input = await page.$('#file');
-  await input.uploadFile(level);
+  await input.uploadFile(level, ...bitmaps);
+  return finished(page);
+}
+
+// Waits until the page is done with a level; returns its state and report.
+async function finished(page) {
   await page.waitForFunction(() => ['done', 'failed'].includes(document.body.dataset.state), { timeout: 240000 });
   return page.evaluate(() => ({
     state: document.body.dataset.state,
@@ -175,6 +186,37 @@ async function checkSample(page, sample, expected, work, screenshot) {
     await page.screenshot({ path: screenshot });
   console.log(`sample: report, glTF, OBJ and MTL match; "${shown.counts}"; ` +
               `${(share * 100).toFixed(0)}% of the view drawn; "${shown.status}"`);
+}
+
+// The sample with its bitmaps: chosen as files, and from the page's own
+// button; then without three of them.
+async function checkTexturedSample(page, sample, bitmaps, expected, work, screenshot) {
+  const client = await page.createCDPSession();
+  for (const how of ['chosen with its bitmaps', 'from the sample button']) {
+    let shown;
+    if (how === 'from the sample button') {
+      await page.evaluate(() => { document.body.dataset.state = 'working'; });
+      await page.click('#sample');
+      shown = await finished(page);
+    } else {
+      shown = await openLevel(page, sample, bitmaps);
+    }
+    assert.equal(shown.state, 'done', shown.status);
+    assert.match(shown.status, /; all 12 textures found\.$/, how);
+    const downloads = fs.mkdtempSync(path.join(work, 'downloads-'));
+    const glb = await download(page, client, '#download-glb', downloads, expected.name + '.glb');
+    assert.ok(glb.equals(expected.glb), `${how}: the downloaded glTF file is the program's, textures and all`);
+    const share = await drawnShare(page);
+    assert.ok(share > 0.05, `${how}: the textured level is drawn (${(share * 100).toFixed(1)}% of the view)`);
+    console.log(`sample ${how}: glTF matches; "${shown.status}"`);
+  }
+  if (screenshot)
+    await page.screenshot({ path: screenshot });
+  const shown = await openLevel(page, sample, bitmaps.slice(3));
+  assert.equal(shown.state, 'done', shown.status);
+  assert.match(shown.status, /; 9 of 12 textures found, missing ceiling_metal, ceiling_plaster, ceiling_wood\.$/);
+  console.log(`sample without three bitmaps: "${shown.status}"`);
+  await client.detach();
 }
 
 async function checkDamaged(page, damaged, expected) {
@@ -302,7 +344,11 @@ async function main() {
     page.on('pageerror', (error) => problems.push(String(error)));
     await page.goto(address + 'index.html');
     await page.waitForFunction(() => document.body.dataset.state === 'ready');
-    await checkSample(page, settings.sample, sampleExpected, work, settings.screenshot);
+    await checkSample(page, settings.sample, sampleExpected, work, null);
+    const bitmaps = fs.readdirSync(path.dirname(settings.sample)).filter((name) => name.endsWith('.bmp')).sort()
+      .map((name) => path.join(path.dirname(settings.sample), name));
+    const texturedExpected = expectedFor(settings.converter, settings.sample, work, bitmaps);
+    await checkTexturedSample(page, settings.sample, bitmaps, texturedExpected, work, settings.screenshot);
     await checkDamaged(page, damaged, damagedExpected);
     await checkOverBudget(page, overBudget, overBudgetExpected, work);
 
