@@ -1,14 +1,12 @@
 // The Meshwright page: takes a level file, with its bitmaps or the folder
 // that holds them, has the converter (meshwright.js, the C++ program built
-// as WebAssembly) turn it into binary glTF, with the textures it finds, and
-// into an OBJ and a material file, offers all three for download and shows
-// the model as three.js's glTF loader reads the converter's binary glTF file
-// (or a simplified copy of it, for a level of very many triangles). The work
+// as WebAssembly) turn it into binary glTF, with the textures it finds,
+// offers it for download and shows the model as three.js's glTF loader
+// reads it (or a simplified copy of it, for a level of very many
+// triangles); the OBJ and material file are made when asked for. The work
 // runs on a worker where the browser allows, so that the page answers
-// clicks all the while.
-import * as THREE from 'three';
-import { GLTFLoader } from 'three/addons/loaders/GLTFLoader.js';
-import { OrbitControls } from 'three/addons/controls/OrbitControls.js';
+// clicks all the while; three.js is loaded only when there is a preview to
+// draw.
 import { convertSteps } from './steps.js';
 
 const page = {
@@ -19,6 +17,7 @@ const page = {
   status: document.getElementById('status'),
   result: document.getElementById('result'),
   downloadGlb: document.getElementById('download-glb'),
+  makeObj: document.getElementById('make-obj'),
   downloadObj: document.getElementById('download-obj'),
   downloadMtl: document.getElementById('download-mtl'),
   counts: document.getElementById('counts'),
@@ -26,7 +25,19 @@ const page = {
   unavailable: document.getElementById('view-unavailable'),
   reportBox: document.getElementById('report-box'),
   report: document.getElementById('report'),
+  wholeReport: document.getElementById('whole-report'),
 };
+
+// Whether this browser can draw 3D graphics at all; without, the page makes
+// no preview.
+const canDraw = (() => {
+  try {
+    const canvas = document.createElement('canvas');
+    return Boolean(canvas.getContext('webgl2') || canvas.getContext('webgl'));
+  } catch {
+    return false;
+  }
+})();
 
 // The state the page is in, for people (the status line) and for tests
 // (the body's data-state: working, done or failed).
@@ -49,48 +60,84 @@ function nextPaint() {
   return new Promise((resolve) => setTimeout(resolve, 20));
 }
 
-// Resolves once the frame drawn now is on the screen.
-function frameShown() {
-  return new Promise((resolve) => requestAnimationFrame(() => requestAnimationFrame(resolve)));
-}
-
 // The converter's own words for a level it rejected: its message without
 // the "Exception thrown: " before it, or its last line.
-function messageOf(console) {
-  const lines = console.split('\n').filter((line) => line !== '');
+function messageOf(printed) {
+  const lines = printed.split('\n').filter((line) => line !== '');
   const thrown = lines.find((line) => line.startsWith('Exception thrown: '));
   return thrown ? thrown.slice('Exception thrown: '.length) : lines[lines.length - 1] || 'no message';
 }
 
+// ---- The report
+
+// Laying out a report of tens of thousands of lines holds the page up: the
+// box shows its head, and the whole text is a download.
+const reportHeadLines = 200;
+let reportUrl = null;
+
+function showReport(text, name) {
+  if (reportUrl)
+    URL.revokeObjectURL(reportUrl);
+  reportUrl = null;
+  const lines = text.split('\n');
+  const long = lines.length > reportHeadLines + 1;
+  page.report.textContent = long ? lines.slice(0, reportHeadLines).join('\n') + '\n…\n' : text;
+  page.wholeReport.hidden = !long;
+  if (long) {
+    reportUrl = URL.createObjectURL(new Blob([text], { type: 'text/plain' }));
+    page.wholeReport.href = reportUrl;
+    page.wholeReport.download = name + '-report.txt';
+    page.wholeReport.textContent = `Download the whole report (${(lines.length - 1).toLocaleString('en')} lines)`;
+  }
+  page.reportBox.hidden = false;
+}
+
+// ---- The conversion, on a worker where there can be one
+
 // Runs the steps of one level on a worker, or on this page where no worker
 // can be started (a page opened from a local folder); `onStep` gets each
-// step's result. bitmaps: [{ path, file }].
-async function runSteps(file, bitmaps, onStep) {
+// step's result. Resolves, once the binary glTF file is made (or the level
+// rejected), to { makeObj, close }: makeObj() has the OBJ and material file
+// made, as an "obj" step. bitmaps: [{ path, file }].
+async function runSteps(file, bitmaps, preview, onStep) {
   const bytes = new Uint8Array(await file.arrayBuffer());
   const bitmapBytes = await Promise.all(bitmaps.map(async (bitmap) =>
     ({ path: bitmap.path, bytes: new Uint8Array(await bitmap.file.arrayBuffer()) })));
+  const onPage = async () => {
+    await nextPaint();
+    const makeObj = await convertSteps(bytes, file.name, bitmapBytes, preview, onStep);
+    return { makeObj: async () => { await nextPaint(); makeObj?.(); }, close() {} };
+  };
   let worker = null;
   try {
     worker = new Worker('worker.js');
   } catch {
-    await nextPaint();
-    return convertSteps(bytes, file.name, bitmapBytes, onStep);
+    return onPage();
   }
   return new Promise((resolve) => {
+    let objMade = null;
+    const handle = {
+      makeObj: () => new Promise((made) => {
+        objMade = made;
+        worker.postMessage({ make: 'obj' });
+      }),
+      close: () => worker.terminate(),
+    };
     worker.onmessage = (event) => {
       onStep(event.data);
-      if (event.data.step === 'obj' || event.data.step === 'failed') {
-        worker.terminate();
-        resolve();
-      }
+      if (event.data.step === 'preview' || event.data.step === 'failed')
+        resolve(handle);
+      if (event.data.step === 'obj')
+        objMade?.();
     };
-    worker.onerror = async (event) => {
+    worker.onerror = (event) => {
       event.preventDefault();
       worker.terminate();
-      await nextPaint();
-      resolve(convertSteps(bytes, file.name, bitmapBytes, onStep));
+      resolve(onPage());
     };
-    worker.postMessage({ bytes, fileName: file.name, bitmaps: bitmapBytes });
+    // The level and bitmaps go to the worker without a copy.
+    worker.postMessage({ bytes, fileName: file.name, bitmaps: bitmapBytes, preview },
+                       [bytes.buffer, ...bitmapBytes.map((bitmap) => bitmap.bytes.buffer)]);
   });
 }
 
@@ -105,6 +152,10 @@ function forgetDownloads() {
     link.removeAttribute('href');
     link.classList.add('pending');
   }
+  page.downloadObj.hidden = page.downloadMtl.hidden = true;
+  page.makeObj.hidden = false;
+  page.makeObj.disabled = false;
+  page.makeObj.textContent = 'Make the OBJ and MTL files';
 }
 
 function offer(link, parts, fileName, type) {
@@ -114,120 +165,47 @@ function offer(link, parts, fileName, type) {
   link.download = fileName;
   link.textContent = 'Download ' + fileName;
   link.classList.remove('pending');
+  link.hidden = false;
 }
 
 // ---- 3D view
 
-const background = new THREE.Color(0x1d2230);
+let viewerScript = null;
 let viewer = null;
 
-function makeViewer() {
-  const renderer = new THREE.WebGLRenderer({ antialias: true, preserveDrawingBuffer: true });
-  renderer.setPixelRatio(window.devicePixelRatio);
-  const scene = new THREE.Scene();
-  scene.background = background;
-  scene.add(new THREE.HemisphereLight(0xffffff, 0x404050, 1.6));
-  const sun = new THREE.DirectionalLight(0xffffff, 1.8);
-  sun.position.set(0.5, 1, 0.8);
-  scene.add(sun);
-  const camera = new THREE.PerspectiveCamera(50, 1, 0.1, 1000);
-  const controls = new OrbitControls(camera, renderer.domElement);
-  const render = () => renderer.render(scene, camera);
-  controls.addEventListener('change', render);
-  const resize = () => {
-    const { clientWidth, clientHeight } = page.view;
-    renderer.setSize(clientWidth, clientHeight, false);
-    camera.aspect = clientWidth / Math.max(clientHeight, 1);
-    camera.updateProjectionMatrix();
-    render();
-  };
-  const observer = new ResizeObserver(resize);
-  observer.observe(page.view);
-  renderer.domElement.addEventListener('webglcontextlost', (event) => {
-    event.preventDefault();
-    dropViewer('the graphics context was lost');
+// three.js and the view, loaded once, when first needed.
+function loadViewer() {
+  viewerScript ??= new Promise((resolve, reject) => {
+    const script = document.createElement('script');
+    script.src = 'viewer.js';
+    script.onload = () => resolve(globalThis.meshwrightViewer);
+    script.onerror = () => reject(new Error('the 3D view did not load'));
+    document.head.appendChild(script);
   });
-  page.view.appendChild(renderer.domElement);
-  return { renderer, scene, camera, controls, render, resize, observer, model: null };
+  return viewerScript;
 }
 
-function disposeModel(model) {
-  model.traverse((node) => {
-    if (node.isMesh) {
-      node.geometry.dispose();
-      [].concat(node.material).forEach((material) => material.dispose());
-    }
-  });
-}
-
-// Puts the reason in place of the view; a later level tries again.
-function dropViewer(reason) {
-  if (viewer) {
-    viewer.observer.disconnect();
-    viewer.renderer.domElement.remove();
-    viewer.renderer.dispose();
-    viewer = null;
-  }
+// Puts a plain sentence in place of the view; a later level tries again.
+function dropViewer(sentence) {
+  viewer?.remove();
+  viewer = null;
   page.view.hidden = true;
   page.unavailable.hidden = false;
-  page.unavailable.textContent =
-    `3D preview unavailable in this browser: ${reason.replace(/\.+$/, '')}. The downloads are complete.`;
+  page.unavailable.textContent = sentence;
 }
 
-// Reads a binary glTF file with three.js's own loader: each material shows
-// its embedded texture, or the flat colour the converter gave it; without
-// normals in the file, the loader shades every triangle flat.
-function loadModel(glb) {
-  return new Promise((resolve, reject) => {
-    const buffer = glb.buffer.slice(glb.byteOffset, glb.byteOffset + glb.byteLength);
-    new GLTFLoader().parse(buffer, '', (gltf) => resolve(gltf.scene), reject);
-  });
-}
+const noDrawing = 'This browser does not draw 3D graphics here (WebGL is off or missing), so there is no preview. ' +
+                  'The downloads are ready.';
+const drawingFailed = 'The 3D preview could not be drawn in this browser. The downloads are ready.';
 
-function materialCount(model) {
-  const materials = new Set();
-  model.traverse((node) => {
-    if (node.isMesh)
-      materials.add(node.material.name);
-  });
-  return materials.size;
-}
-
-function frame(camera, controls, model) {
-  const box = new THREE.Box3().setFromObject(model);
-  const center = box.getCenter(new THREE.Vector3());
-  const size = Math.max(...box.getSize(new THREE.Vector3()).toArray(), 1);
-  camera.near = size / 1000;
-  camera.far = size * 20;
-  camera.position.copy(center).add(new THREE.Vector3(0.7, 0.72, 0.9).multiplyScalar(size));
-  camera.updateProjectionMatrix();
-  controls.target.copy(center);
-  controls.update();
-}
-
-// Shows the preview and resolves once its first frame is drawn; throws when
-// the browser cannot draw it.
+// Shows the preview and resolves, with the number of materials, once its
+// first frame is drawn; throws when the browser cannot draw it.
 async function showLevel(preview) {
+  const { createViewer } = await loadViewer();
   page.view.hidden = false;
   page.unavailable.hidden = true;
-  viewer ??= makeViewer();
-  if (!viewer.renderer.getContext() || viewer.renderer.getContext().isContextLost())
-    throw new Error('no WebGL context');
-  if (viewer.model) {
-    viewer.scene.remove(viewer.model);
-    disposeModel(viewer.model);
-    viewer.model = null;
-  }
-  const model = await loadModel(preview.glb);
-  viewer.model = model;
-  viewer.scene.add(model);
-  frame(viewer.camera, viewer.controls, model);
-  // Shaders compile in the background where the browser can, so that the
-  // first frame does not hold up the page.
-  await viewer.renderer.compileAsync(viewer.scene, viewer.camera);
-  viewer.resize();
-  await frameShown();
-  return materialCount(model);
+  viewer ??= createViewer(page.view, () => dropViewer(drawingFailed));
+  return viewer.show(preview.glb);
 }
 
 function describeCounts(report, preview, materials) {
@@ -277,6 +255,8 @@ function levelAndBitmaps(files) {
   return { level, bitmaps };
 }
 
+let current = null; // the level's conversion, kept for its OBJ
+
 async function open(files) {
   const { level, bitmaps } = levelAndBitmaps(files);
   if (!level) {
@@ -285,70 +265,93 @@ async function open(files) {
     return;
   }
   const { file } = level;
+  current?.close();
+  current = null;
   page.result.hidden = true;
   page.reportBox.hidden = true;
   forgetDownloads();
   setState('working', `Reading ${file.name}…`);
+  if (canDraw)
+    loadViewer().catch(() => {});
   const started = performance.now();
   let converted = 0;
   let shownAt = 0;
   let preview = null;
   let failed = false;
-  let showing = Promise.resolve();
   let textures = null;
-  await runSteps(file, bitmaps, (message) => {
+  let showing = Promise.resolve();
+  const conversion = await runSteps(file, bitmaps, canDraw, (message) => {
     if (message.step === 'converting') {
       setState('working', `Converting ${file.name} (${megabytes(file.size)})…`);
     } else if (message.step === 'preparing') {
       setState('working', `Preparing the preview of ${file.name}…`);
     } else if (message.step === 'failed') {
       failed = true;
-      page.report.textContent = message.console;
-      page.reportBox.hidden = false;
+      showReport(message.console, file.name);
       setState('failed', `${file.name}: ${messageOf(message.console)}`);
     } else if (message.step === 'preview') {
       converted = performance.now();
       preview = { ...message.preview, name: message.name };
       textures = message.textures;
-      page.report.textContent = message.console;
-      page.reportBox.hidden = false;
+      showReport(message.console, message.name);
       offer(page.downloadGlb, [message.glb], message.name + '.glb', 'model/gltf-binary');
       page.result.hidden = false;
+      if (!canDraw) {
+        dropViewer(noDrawing);
+        describeCounts(message.console, preview, null);
+        return;
+      }
       setState('working', `Showing ${message.name}.glb (${megabytes(message.glb.length)})…`);
       showing = showLevel(preview).then((materials) => {
         shownAt = performance.now();
         describeCounts(message.console, preview, materials);
-      }).catch((error) => {
-        dropViewer(error.message || String(error));
+      }).catch(() => {
+        dropViewer(drawingFailed);
         describeCounts(message.console, preview, null);
       });
     } else if (message.step === 'obj' && message.status === 0) {
       offer(page.downloadObj, [message.obj], preview.name + '.obj', 'model/obj');
       offer(page.downloadMtl, [message.mtl], preview.name + '.mtl', 'model/mtl');
+      page.makeObj.hidden = true;
     } else if (message.step === 'obj') {
-      page.report.textContent += message.console;
+      page.makeObj.textContent = 'The OBJ could not be made';
+      showReport(page.report.textContent + message.console, preview.name);
     }
   });
-  if (failed)
+  if (failed) {
+    conversion.close();
     return;
+  }
+  current = conversion;
   await showing;
   document.body.dataset.firstFrame = shownAt ? Math.round(shownAt - started) : '';
-  const shown = shownAt ? `, shown in ${seconds(converted, shownAt)} s` : '; 3D preview unavailable';
-  setState('done', `${file.name}: converted in ${seconds(started, converted)} s${shown}${texturesNote(textures)}` +
-                   `${simplifiedNote(preview)}.`);
+  const took = `converted in ${seconds(started, converted)} s`;
+  const shown = !canDraw ? '; no 3D preview in this browser; downloads ready'
+    : shownAt ? `, shown in ${seconds(converted, shownAt)} s` : '; 3D preview unavailable; downloads ready';
+  setState('done', `${file.name}: ${took}${shown}${texturesNote(textures)}${canDraw ? simplifiedNote(preview) : ''}.`);
 }
+
+page.makeObj.addEventListener('click', () => {
+  if (!current)
+    return;
+  page.makeObj.disabled = true;
+  page.makeObj.textContent = 'Making the OBJ and MTL files…';
+  current.makeObj();
+});
 
 // ---- Choosing and dropping files
 
 // The files under a dropped folder, each with its path from the drop.
 async function filesIn(entry) {
-  if (entry.isFile)
-    return [{ path: entry.fullPath.replace(/^\//, ''), file: await new Promise((resolve, reject) => entry.file(resolve, reject)) }];
+  if (entry.isFile) {
+    const file = await new Promise((resolve, reject) => entry.file(resolve, reject));
+    return [{ path: entry.fullPath.replace(/^\//, ''), file }];
+  }
   const reader = entry.createReader();
+  const readBatch = () => new Promise((resolve, reject) => reader.readEntries(resolve, reject));
   const found = [];
   // A folder's entries come in batches until an empty one.
-  for (let batch = await new Promise((resolve, reject) => reader.readEntries(resolve, reject)); batch.length > 0;
-       batch = await new Promise((resolve, reject) => reader.readEntries(resolve, reject))) {
+  for (let batch = await readBatch(); batch.length > 0; batch = await readBatch()) {
     for (const child of batch)
       found.push(...await filesIn(child));
   }
@@ -359,30 +362,35 @@ async function droppedFiles(transfer) {
   const entries = [...transfer.items].map((item) => item.webkitGetAsEntry && item.webkitGetAsEntry()).filter(Boolean);
   if (entries.length === 0)
     return [...transfer.files].map((file) => ({ path: file.name, file }));
-  const lists = await Promise.all(entries.map(filesIn));
-  return lists.flat();
+  return (await Promise.all(entries.map(filesIn))).flat();
 }
 
+// The files chosen; the input is emptied, so that choosing the same files
+// again opens them again.
 function chosenFiles(input) {
-  return [...input.files].map((file) => ({ path: file.webkitRelativePath || file.name, file }));
+  const files = [...input.files].map((file) => ({ path: file.webkitRelativePath || file.name, file }));
+  input.value = '';
+  return files;
 }
 
 // The sample level and its textures, from the site's sample folder.
 async function openSample() {
   setState('working', 'Fetching the sample level and its textures…');
+  let files;
   try {
     const names = await (await fetch('sample/files.json')).json();
-    const files = await Promise.all(names.map(async (name) => {
+    files = await Promise.all(names.map(async (name) => {
       const response = await fetch('sample/' + name);
       if (!response.ok)
         throw new Error(`${name}: ${response.status}`);
       return { path: name, file: new File([await response.blob()], name) };
     }));
-    await open(files);
   } catch {
     setState('failed', 'The sample cannot be fetched here (a page opened from its folder cannot fetch files): ' +
                        'choose examples/sample.bsp and the bitmaps beside it instead.');
+    return;
   }
+  await open(files);
 }
 
 page.file.addEventListener('change', () => open(chosenFiles(page.file)));

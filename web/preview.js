@@ -28,21 +28,27 @@ function chunksOf(glb) {
 function accessorArray(glb, json, binaryStart, index) {
   const accessor = json.accessors[index];
   const view = json.bufferViews[accessor.bufferView];
-  const Array = componentArrays[accessor.componentType];
+  const ArrayType = componentArrays[accessor.componentType];
   const components = { SCALAR: 1, VEC2: 2, VEC3: 3 }[accessor.type];
   const offset = glb.byteOffset + binaryStart + (view.byteOffset || 0) + (accessor.byteOffset || 0);
-  return new Array(glb.buffer, offset, accessor.count * components);
+  return new ArrayType(glb.buffer, offset, accessor.count * components);
 }
 
-// How often the triangles would cover the widest side of the level's box,
-// added up; `lists` are index arrays over `positions`.
-function layersOf(positions, lists) {
+// The smallest and largest x, y and z of a list of positions.
+export function boundsOf(positions) {
   const low = [Infinity, Infinity, Infinity];
   const high = [-Infinity, -Infinity, -Infinity];
   for (let i = 0; i < positions.length; ++i) {
     low[i % 3] = Math.min(low[i % 3], positions[i]);
     high[i % 3] = Math.max(high[i % 3], positions[i]);
   }
+  return { low, high };
+}
+
+// How often the triangles would cover the widest side of the level's box,
+// added up; `lists` are index arrays over `positions`.
+function layersOf(positions, lists) {
+  const { low, high } = boundsOf(positions);
   const [x, y, z] = high.map((value, axis) => value - low[axis]);
   const side = Math.max(x * y, y * z, x * z, 1e-12);
   let area = 0;
@@ -158,14 +164,9 @@ function encodeGlb(parts, source, images) {
     return bufferViews.length - 1;
   };
   for (const part of parts) {
-    const min = [Infinity, Infinity, Infinity];
-    const max = [-Infinity, -Infinity, -Infinity];
-    for (let i = 0; i < part.positions.length; ++i) {
-      min[i % 3] = Math.min(min[i % 3], part.positions[i]);
-      max[i % 3] = Math.max(max[i % 3], part.positions[i]);
-    }
+    const { low, high } = boundsOf(part.positions);
     accessors.push({ bufferView: addView(part.positions), componentType: 5126, count: part.positions.length / 3,
-                     type: 'VEC3', min, max });
+                     type: 'VEC3', min: low, max: high });
     accessors.push({ bufferView: addView(part.texCoords), componentType: 5126, count: part.texCoords.length / 2,
                      type: 'VEC2' });
     accessors.push({ bufferView: addView(part.indices), componentType: 5125, count: part.indices.length,

@@ -9,8 +9,10 @@
 //     so with both counts, and its downloads are still exact;
 //   - a damaged level puts the program's message in the status line and
 //     offers no download;
-//   - without WebGL the sample still ends done, says that the preview is
-//     unavailable, and offers the exact downloads and the report;
+//   - the OBJ and material file are made only when asked for;
+//   - without WebGL the sample still ends done, does no preview work (three.js
+//     is not loaded), says so in plain words, and offers the exact downloads
+//     and the report;
 //   - the sample chosen with its twelve bitmaps, and the page's own sample
 //     button, give the program's textured binary glTF file byte for byte,
 //     show the textures, and say that all were found; with three bitmaps
@@ -57,24 +59,24 @@ function expectedFor(converter, level, work, bitmaps = []) {
   fs.copyFileSync(level, path.join(folder, path.basename(level)));
   for (const bitmap of bitmaps)
     fs.copyFileSync(bitmap, path.join(folder, path.basename(bitmap)));
-  let console;
+  let printed;
   let status = 0;
   try {
-    console = execFileSync(converter, ['-v', path.basename(level), name + '.obj'], { cwd: folder }).toString('latin1');
+    printed = execFileSync(converter, ['-v', path.basename(level), name + '.obj'], { cwd: folder }).toString('latin1');
   } catch (error) {
-    console = error.stdout.toString('latin1');
+    printed = error.stdout.toString('latin1');
     status = error.status;
   }
   if (status === 0)
     execFileSync(converter, [path.basename(level), name + '.glb'], { cwd: folder });
   const read = (file) => (fs.existsSync(path.join(folder, file)) ? fs.readFileSync(path.join(folder, file)) : null);
-  const triangles = [...console.matchAll(/num triangles: (\d+)/g)].reduce((sum, match) => sum + Number(match[1]), 0);
-  const vertices = Number((/\tNum vertices: (\d+)/.exec(console) || [0, 0])[1]);
+  const triangles = [...printed.matchAll(/num triangles: (\d+)/g)].reduce((sum, match) => sum + Number(match[1]), 0);
+  const vertices = Number((/\tNum vertices: (\d+)/.exec(printed) || [0, 0])[1]);
   const glb = read(name + '.glb');
   // The materials the binary glTF file names, one per texture with triangles.
   const materials = glb ? (/"materials":\[(.*?)\],"accessors"/.exec(glb.toString('latin1')) || ['', ''])[1]
     .split('"name":').length - 1 : 0;
-  return { console, status, name, triangles, vertices, materials, glb, obj: read(name + '.obj'),
+  return { console: printed, status, name, triangles, vertices, materials, glb, obj: read(name + '.obj'),
            mtl: read(name + '.mtl') };
 }
 
@@ -110,6 +112,8 @@ async function launch(work, extraArgs = []) {
 // Opens a level through the file input and waits until the page is done
 // with it; returns the page's state and report.
 async function openLevel(page, level, bitmaps = []) {
+  // Not done until the page has taken the new files.
+  await page.evaluate(() => { document.body.dataset.state = 'choosing'; });
   const input = await page.$('#file');
   await input.uploadFile(level, ...bitmaps);
   return finished(page);
@@ -160,10 +164,21 @@ function drawnShare(page) {
   });
 }
 
+// Has the page make the OBJ and material file, which it makes only when
+// asked for.
+async function makeObj(page) {
+  const offered = await page.evaluate(() => !document.getElementById('download-obj').hidden);
+  assert.ok(!offered, 'no OBJ is offered before it is asked for');
+  await page.click('#make-obj');
+  await page.waitForFunction(() => document.getElementById('download-mtl').hasAttribute('href') &&
+                                   !document.getElementById('download-mtl').hidden, { timeout: 120000 });
+}
+
 // The three downloads equal the program's files byte for byte.
 async function checkDownloads(page, expected, work) {
   const client = await page.createCDPSession();
   const downloads = fs.mkdtempSync(path.join(work, 'downloads-'));
+  await makeObj(page);
   for (const kind of ['glb', 'obj', 'mtl']) {
     const bytes = await download(page, client, '#download-' + kind, downloads, expected.name + '.' + kind);
     assert.ok(bytes.equals(expected[kind]), `the downloaded ${kind} file is the program's, byte for byte`);
@@ -195,7 +210,7 @@ async function checkTexturedSample(page, sample, bitmaps, expected, work, screen
   for (const how of ['chosen with its bitmaps', 'from the sample button']) {
     let shown;
     if (how === 'from the sample button') {
-      await page.evaluate(() => { document.body.dataset.state = 'working'; });
+      await page.evaluate(() => { document.body.dataset.state = 'choosing'; });
       await page.click('#sample');
       shown = await finished(page);
     } else {
@@ -251,7 +266,11 @@ async function checkWithoutWebgl(browser, address, sample, expected, work, probl
   for (let round = 0; round < 2; ++round) {
     const shown = await openLevel(page, sample);
     assert.equal(shown.state, 'done', shown.status);
-    assert.match(shown.unavailable, /^3D preview unavailable in this browser: /);
+    assert.match(shown.status, /^sample\.bsp: converted in [\d.]+ s; no 3D preview in this browser; downloads ready; /);
+    assert.equal(shown.unavailable, 'This browser does not draw 3D graphics here (WebGL is off or missing), so ' +
+                                    'there is no preview. The downloads are ready.');
+    const loaded = await page.evaluate(() => [...document.scripts].some((script) => script.src.endsWith('viewer.js')));
+    assert.ok(!loaded, 'without WebGL, three.js is not even loaded');
     assert.equal(shown.report, expected.console);
     await checkDownloads(page, expected, work);
     console.log(`without WebGL: "${shown.status}"; "${shown.unavailable}"; downloads match`);

@@ -1,0 +1,113 @@
+// The preview module as code, with Node's test runner: its simplified copy
+// of a level is a valid binary glTF file that keeps the textures, it finds
+// positions through the primitives' POSITION attribute wherever that
+// accessor is, and its bounds are the data's.
+//   MESHWRIGHT_PREVIEW=preview.mjs MESHWRIGHT_CONVERTER=meshwright MESHWRIGHT_SAMPLE=sample.bsp \
+//     node --test preview_test.mjs
+// (preview.mjs: web/preview.js beside the npm packages, so that it finds
+// meshoptimizer; NODE_PATH: the npm packages, for the validator.)
+import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
+import fs from 'node:fs';
+import { createRequire } from 'node:module';
+import os from 'node:os';
+import path from 'node:path';
+import test from 'node:test';
+
+const { makePreview, boundsOf, textureSummary, triangleCount } = await import(process.env.MESHWRIGHT_PREVIEW);
+const validator = createRequire(import.meta.url)('gltf-validator');
+
+// The sample converted with its bitmaps beside it.
+function texturedSample() {
+  const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'meshwright-preview-'));
+  const examples = path.dirname(process.env.MESHWRIGHT_SAMPLE);
+  for (const name of fs.readdirSync(examples).filter((name) => name.endsWith('.bmp')))
+    fs.copyFileSync(path.join(examples, name), path.join(folder, name));
+  execFileSync(process.env.MESHWRIGHT_CONVERTER, [process.env.MESHWRIGHT_SAMPLE, path.join(folder, 'sample.glb')]);
+  const glb = new Uint8Array(fs.readFileSync(path.join(folder, 'sample.glb')));
+  fs.rmSync(folder, { recursive: true });
+  return glb;
+}
+
+function chunks(glb) {
+  const words = new DataView(glb.buffer, glb.byteOffset, glb.byteLength);
+  const jsonLength = words.getUint32(12, true);
+  return { json: JSON.parse(new TextDecoder().decode(glb.subarray(20, 20 + jsonLength))), jsonLength };
+}
+
+// The file with `json` in place of its own (same binary chunk).
+function withJson(glb, json) {
+  const { jsonLength } = chunks(glb);
+  const text = new TextEncoder().encode(JSON.stringify(json));
+  const padded = Math.ceil(text.length / 4) * 4;
+  const binary = glb.subarray(20 + jsonLength);
+  const out = new Uint8Array(20 + padded + binary.length);
+  const words = new DataView(out.buffer);
+  words.setUint32(0, 0x46546c67, true);
+  words.setUint32(4, 2, true);
+  words.setUint32(8, out.length, true);
+  words.setUint32(12, padded, true);
+  words.setUint32(16, 0x4e4f534a, true);
+  out.fill(0x20, 20, 20 + padded);
+  out.set(text, 20);
+  out.set(binary, 20 + padded);
+  return out;
+}
+
+async function issuesOf(glb) {
+  const report = await validator.validateBytes(glb);
+  return { errors: report.issues.numErrors, warnings: report.issues.numWarnings,
+           messages: report.issues.messages.filter((message) => message.severity < 2).map((message) => message.code) };
+}
+
+function positionBounds(glb) {
+  const { json } = chunks(glb);
+  const lows = [];
+  const highs = [];
+  for (const mesh of json.meshes) {
+    for (const primitive of mesh.primitives) {
+      const accessor = json.accessors[primitive.attributes.POSITION];
+      lows.push(accessor.min);
+      highs.push(accessor.max);
+    }
+  }
+  return { low: [0, 1, 2].map((k) => Math.min(...lows.map((low) => low[k]))),
+           high: [0, 1, 2].map((k) => Math.max(...highs.map((high) => high[k]))) };
+}
+
+test('a simplified preview is a valid file with the textures', async () => {
+  const glb = texturedSample();
+  const preview = await makePreview(glb, 20);
+  assert.ok(preview.shownTriangles < preview.triangles, 'simplified');
+  assert.equal(preview.triangles, triangleCount(glb));
+  assert.deepEqual(await issuesOf(preview.glb), { errors: 0, warnings: 0, messages: [] });
+  const { json } = chunks(preview.glb);
+  assert.equal(json.images.length, 12);
+  assert.deepEqual(textureSummary(preview.glb), textureSummary(glb));
+  assert.deepEqual(textureSummary(glb), { found: 12, missing: [] });
+});
+
+test('positions are found through the POSITION attribute', async () => {
+  const glb = texturedSample();
+  const { json } = chunks(glb);
+  // The texture coordinates' accessor first, the positions' second.
+  [json.accessors[0], json.accessors[1]] = [json.accessors[1], json.accessors[0]];
+  for (const mesh of json.meshes) {
+    for (const primitive of mesh.primitives)
+      primitive.attributes = { POSITION: 1, TEXCOORD_0: 0 };
+  }
+  const reordered = withJson(glb, json);
+  assert.deepEqual((await issuesOf(reordered)).errors, 0);
+  const preview = await makePreview(reordered, 20);
+  assert.deepEqual(await issuesOf(preview.glb), { errors: 0, warnings: 0, messages: [] });
+  const original = positionBounds(glb);
+  const shown = positionBounds(preview.glb);
+  for (let k = 0; k < 3; ++k) {
+    assert.ok(shown.low[k] >= original.low[k] && shown.high[k] <= original.high[k], `axis ${k} within the level`);
+  }
+});
+
+test('bounds are the data\'s', () => {
+  assert.deepEqual(boundsOf(new Float32Array([1, -2, 3, -4, 5, 0.5])), { low: [-4, -2, 0.5], high: [1, 5, 3] });
+  assert.deepEqual(boundsOf(new Float32Array([10, 20, 30])), { low: [10, 20, 30], high: [10, 20, 30] });
+});
