@@ -7,8 +7,6 @@
 // runs on a worker where the browser allows, so that the page answers
 // clicks all the while; three.js is loaded only when there is a preview to
 // draw.
-import { convertSteps } from './steps.js';
-
 const page = {
   drop: document.getElementById('drop'),
   file: document.getElementById('file'),
@@ -68,6 +66,23 @@ function messageOf(printed) {
   return thrown ? thrown.slice('Exception thrown: '.length) : lines[lines.length - 1] || 'no message';
 }
 
+// Loads a script of the site once, and resolves to the global it sets: the
+// page's own script stays small, and loads the rest only when it needs it.
+const scripts = new Map();
+
+function loadScript(name, global) {
+  if (!scripts.has(name)) {
+    scripts.set(name, new Promise((resolve, reject) => {
+      const script = document.createElement('script');
+      script.src = name;
+      script.onload = () => resolve(globalThis[global]);
+      script.onerror = () => reject(new Error(`${name} did not load`));
+      document.head.appendChild(script);
+    }));
+  }
+  return scripts.get(name);
+}
+
 // ---- The report
 
 // Laying out a report of tens of thousands of lines holds the page up: the
@@ -99,14 +114,16 @@ function showReport(text, name) {
 // step's result. Resolves, once the binary glTF file is made (or the level
 // rejected), to { makeObj, close }: makeObj() has the OBJ and material file
 // made, as an "obj" step. bitmaps: [{ path, file }].
-async function runSteps(file, bitmaps, preview, onStep) {
+async function runSteps(file, bitmaps, preview, handOver, onStep) {
   const bytes = new Uint8Array(await file.arrayBuffer());
   const bitmapBytes = await Promise.all(bitmaps.map(async (bitmap) =>
     ({ path: bitmap.path, bytes: new Uint8Array(await bitmap.file.arrayBuffer()) })));
   const onPage = async () => {
     await nextPaint();
+    await loadScript('meshwright.js', 'createMeshwright');
+    const { convertSteps } = await loadScript('onpage.js', 'meshwrightSteps');
     const makeObj = await convertSteps(bytes, file.name, bitmapBytes, preview, onStep);
-    return { makeObj: async () => { await nextPaint(); makeObj?.(); }, close() {} };
+    return { makeObj: async () => { await nextPaint(); makeObj?.(); }, send() {}, close() {}, drawsHere: true };
   };
   let worker = null;
   try {
@@ -121,10 +138,12 @@ async function runSteps(file, bitmaps, preview, onStep) {
         objMade = made;
         worker.postMessage({ make: 'obj' });
       }),
+      send: (message) => worker.postMessage(message),
       close: () => worker.terminate(),
+      drawsHere: !handOver,
     };
     worker.onmessage = (event) => {
-      onStep(event.data);
+      onStep(event.data, handle);
       if (event.data.step === 'preview' || event.data.step === 'failed')
         resolve(handle);
       if (event.data.step === 'obj')
@@ -135,9 +154,12 @@ async function runSteps(file, bitmaps, preview, onStep) {
       worker.terminate();
       resolve(onPage());
     };
-    // The level and bitmaps go to the worker without a copy.
-    worker.postMessage({ bytes, fileName: file.name, bitmaps: bitmapBytes, preview },
-                       [bytes.buffer, ...bitmapBytes.map((bitmap) => bitmap.bytes.buffer)]);
+    handle.started = true;
+    // The level, the bitmaps and the canvas go to the worker without a copy.
+    const canvas = handOver && handOver();
+    worker.postMessage({ bytes, fileName: file.name, bitmaps: bitmapBytes, preview, canvas },
+                       [bytes.buffer, ...bitmapBytes.map((bitmap) => bitmap.bytes.buffer),
+                        ...(canvas ? [canvas.canvas] : [])]);
   });
 }
 
@@ -170,25 +192,62 @@ function offer(link, parts, fileName, type) {
 
 // ---- 3D view
 
-let viewerScript = null;
-let viewer = null;
+let input = null; // the view's canvas and what it turns
 
-// three.js and the view, loaded once, when first needed.
+// three.js and the view for this page's own thread, loaded once, when first
+// needed.
 function loadViewer() {
-  viewerScript ??= new Promise((resolve, reject) => {
-    const script = document.createElement('script');
-    script.src = 'viewer.js';
-    script.onload = () => resolve(globalThis.meshwrightViewer);
-    script.onerror = () => reject(new Error('the 3D view did not load'));
-    document.head.appendChild(script);
+  return loadScript('viewer.js', 'meshwrightViewer');
+}
+
+// Whether a worker can draw on a canvas of the page.
+const canHandOver = typeof HTMLCanvasElement !== 'undefined' &&
+                    typeof HTMLCanvasElement.prototype.transferControlToOffscreen === 'function';
+
+// A fresh canvas in the view, whose drags and wheel turns and zooms
+// `target` ({ turn, zoom, resize }), set later.
+function newCanvas() {
+  input?.stop();
+  const canvas = document.createElement('canvas');
+  page.view.replaceChildren(canvas);
+  page.view.hidden = false;
+  page.unavailable.hidden = true;
+  const state = { canvas, target: null, last: null };
+  canvas.addEventListener('pointerdown', (event) => {
+    state.last = [event.clientX, event.clientY];
+    canvas.setPointerCapture(event.pointerId);
   });
-  return viewerScript;
+  canvas.addEventListener('pointermove', (event) => {
+    if (!state.last)
+      return;
+    state.target?.turn(event.clientX - state.last[0], event.clientY - state.last[1]);
+    state.last = [event.clientX, event.clientY];
+  });
+  for (const type of ['pointerup', 'pointercancel'])
+    canvas.addEventListener(type, () => { state.last = null; });
+  canvas.addEventListener('wheel', (event) => {
+    event.preventDefault();
+    state.target?.zoom(event.deltaY);
+  }, { passive: false });
+  const observer = new ResizeObserver(() => state.target?.resize(page.view.clientWidth, page.view.clientHeight));
+  observer.observe(page.view);
+  state.stop = () => observer.disconnect();
+  input = state;
+  return state;
+}
+
+// The canvas handed over to the worker, with its size.
+function handOverCanvas() {
+  const { canvas } = newCanvas();
+  return { canvas: canvas.transferControlToOffscreen(), width: page.view.clientWidth || 800,
+           height: page.view.clientHeight || 450, pixelRatio: window.devicePixelRatio };
 }
 
 // Puts a plain sentence in place of the view; a later level tries again.
 function dropViewer(sentence) {
-  viewer?.remove();
-  viewer = null;
+  input?.stop();
+  input = null;
+  page.view.replaceChildren();
   page.view.hidden = true;
   page.unavailable.hidden = false;
   page.unavailable.textContent = sentence;
@@ -198,14 +257,19 @@ const noDrawing = 'This browser does not draw 3D graphics here (WebGL is off or 
                   'The downloads are ready.';
 const drawingFailed = 'The 3D preview could not be drawn in this browser. The downloads are ready.';
 
-// Shows the preview and resolves, with the number of materials, once its
-// first frame is drawn; throws when the browser cannot draw it.
+// Draws the preview on this page's thread and resolves, with the number of
+// materials, once its first frame is drawn; throws when the browser cannot
+// draw it.
 async function showLevel(preview) {
-  const { createViewer } = await loadViewer();
-  page.view.hidden = false;
-  page.unavailable.hidden = true;
-  viewer ??= createViewer(page.view, () => dropViewer(drawingFailed));
-  return viewer.show(preview.glb);
+  const { createView } = await loadViewer();
+  const state = newCanvas();
+  const view = createView(state.canvas, page.view.clientWidth, page.view.clientHeight, window.devicePixelRatio);
+  state.target = view;
+  state.canvas.addEventListener('webglcontextlost', (event) => {
+    event.preventDefault();
+    dropViewer(drawingFailed);
+  });
+  return view.show(preview.glb);
 }
 
 function describeCounts(report, preview, materials) {
@@ -271,16 +335,22 @@ async function open(files) {
   page.reportBox.hidden = true;
   forgetDownloads();
   setState('working', `Reading ${file.name}…`);
-  if (canDraw)
-    loadViewer().catch(() => {});
+
   const started = performance.now();
   let converted = 0;
   let shownAt = 0;
   let preview = null;
   let failed = false;
   let textures = null;
+  let report = '';
+  let shownOnWorker = null;
   let showing = Promise.resolve();
-  const conversion = await runSteps(file, bitmaps, canDraw, (message) => {
+  // Drawn on the worker where it can, else here, with three.js fetched
+  // meanwhile.
+  const handOver = canDraw && canHandOver ? handOverCanvas : null;
+  if (canDraw && !handOver)
+    loadViewer().catch(() => {});
+  const conversion = await runSteps(file, bitmaps, canDraw, handOver, (message, worker) => {
     if (message.step === 'converting') {
       setState('working', `Converting ${file.name} (${megabytes(file.size)})…`);
     } else if (message.step === 'preparing') {
@@ -293,6 +363,7 @@ async function open(files) {
       converted = performance.now();
       preview = { ...message.preview, name: message.name };
       textures = message.textures;
+      report = message.console;
       showReport(message.console, message.name);
       offer(page.downloadGlb, [message.glb], message.name + '.glb', 'model/gltf-binary');
       page.result.hidden = false;
@@ -302,13 +373,31 @@ async function open(files) {
         return;
       }
       setState('working', `Showing ${message.name}.glb (${megabytes(message.glb.length)})…`);
-      showing = showLevel(preview).then((materials) => {
-        shownAt = performance.now();
-        describeCounts(message.console, preview, materials);
-      }).catch(() => {
+      if (preview.glb) {
+        showing = showLevel(preview).then((materials) => {
+          shownAt = performance.now();
+          describeCounts(message.console, preview, materials);
+        }).catch(() => {
+          dropViewer(drawingFailed);
+          describeCounts(message.console, preview, null);
+        });
+      } else {
+        // The worker draws it and says when.
+        input.target = {
+          turn: (dx, dy) => worker.send({ view: 'turn', dx, dy }),
+          zoom: (delta) => worker.send({ view: 'zoom', delta }),
+          resize: (width, height) => worker.send({ view: 'resize', width, height }),
+        };
+        showing = new Promise((resolve) => { shownOnWorker = resolve; });
+      }
+    } else if (message.step === 'shown') {
+      if (message.materials === null) {
         dropViewer(drawingFailed);
-        describeCounts(message.console, preview, null);
-      });
+      } else {
+        shownAt = performance.now();
+      }
+      describeCounts(report, preview, message.materials);
+      shownOnWorker?.();
     } else if (message.step === 'obj' && message.status === 0) {
       offer(page.downloadObj, [message.obj], preview.name + '.obj', 'model/obj');
       offer(page.downloadMtl, [message.mtl], preview.name + '.mtl', 'model/mtl');

@@ -6,9 +6,12 @@
 import { makePreview, textureSummary, triangleCount } from './preview.js';
 
 // bitmaps: [{ path, bytes }], the textures given with the level; preview:
-// whether to make one. Returns a function that makes the OBJ and material
-// file and posts them, or nothing when the level was rejected.
-export async function convertSteps(bytes, fileName, bitmaps, preview, post) {
+// whether to make one; draw: where the preview is drawn right here (on the
+// worker), a function that draws it and resolves to its number of
+// materials, whose result is posted as a "shown" step. Returns a function
+// that makes the OBJ and material file and posts them, or nothing when the
+// level was rejected.
+export async function convertSteps(bytes, fileName, bitmaps, preview, post, draw = null) {
   post({ step: 'converting' });
   const converter = await openConverter(bytes, fileName, bitmaps);
   const converted = converter.toGlb();
@@ -25,7 +28,19 @@ export async function convertSteps(bytes, fileName, bitmaps, preview, post) {
     if (triangles > 0)
       post({ step: 'preparing' });
     const shown = await makePreview(converted.glb);
-    post({ step: 'preview', ...converted, preview: shown, textures }, [converted.glb.buffer, shown.glb.buffer]);
+    const counts = { triangles: shown.triangles, shownTriangles: shown.shownTriangles };
+    if (draw) {
+      // The page gets the file to download; the preview stays here.
+      const glb = shown.glb === converted.glb ? converted.glb.slice() : shown.glb;
+      post({ step: 'preview', ...converted, preview: counts, textures }, [converted.glb.buffer]);
+      try {
+        post({ step: 'shown', materials: await draw(glb) });
+      } catch {
+        post({ step: 'shown', materials: null });
+      }
+    } else {
+      post({ step: 'preview', ...converted, preview: shown, textures }, [converted.glb.buffer, shown.glb.buffer]);
+    }
   }
   return () => {
     const obj = converter.toObj();

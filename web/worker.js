@@ -1,18 +1,34 @@
 // The page's worker: runs the steps of one level off the page's thread, so
-// that the page answers clicks all the while, and keeps the converter for
-// the OBJ and material file until the page asks for them.
+// that the page answers clicks all the while; draws the preview on the
+// canvas the page hands over, where the browser can (OffscreenCanvas), and
+// turns it as the page says; and keeps the converter for the OBJ and
+// material file until the page asks for them.
 import { convertSteps } from './steps.js';
+import { createView } from './view.js';
 
 self.importScripts('meshwright.js');
 
 let makeObj = null;
+let view = null;
+
+const post = (message, transfer = []) => self.postMessage(message, [...new Set(transfer)]);
 
 self.onmessage = async (event) => {
-  if (event.data.make === 'obj') {
+  const message = event.data;
+  if (message.make === 'obj') {
     makeObj?.();
-    return;
+  } else if (message.view === 'turn') {
+    view?.turn(message.dx, message.dy);
+  } else if (message.view === 'zoom') {
+    view?.zoom(message.delta);
+  } else if (message.view === 'resize') {
+    view?.resize(message.width, message.height);
+  } else {
+    const { bytes, fileName, bitmaps, preview, canvas } = message;
+    const draw = canvas && ((glb) => {
+      view = createView(canvas.canvas, canvas.width, canvas.height, canvas.pixelRatio);
+      return view.show(glb);
+    });
+    makeObj = await convertSteps(bytes, fileName, bitmaps, preview, post, draw);
   }
-  const { bytes, fileName, bitmaps, preview } = event.data;
-  makeObj = await convertSteps(bytes, fileName, bitmaps, preview,
-                               (message, transfer = []) => self.postMessage(message, [...new Set(transfer)]));
 };

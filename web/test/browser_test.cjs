@@ -332,14 +332,16 @@ async function measure(browser, address, level, label) {
   const shown = await openLevel(page, level);
   const seconds = (Date.now() - started) / 1000;
   clearInterval(sampler);
-  const { firstFrame, longestTask } = await page.evaluate(() => ({
+  const { firstFrame, longestTask, shownTriangles } = await page.evaluate(() => ({
     firstFrame: document.body.dataset.firstFrame,
     longestTask: window.longestTask,
+    shownTriangles: Number(document.getElementById('counts').dataset.triangles || 0),
   }));
   const frameText = firstFrame ? `first frame at ${(firstFrame / 1000).toFixed(2)} s` : 'no frame';
   console.log(`${path.basename(level)} ${label}: ${shown.state} in ${seconds.toFixed(1)} s, ${frameText}; ` +
               `browser memory ${before.toFixed(0)} MiB before, peak ${peak.toFixed(0)} MiB; ` +
-              `longest task ${longestTask.toFixed(0)} ms; "${shown.status}"`);
+              `longest task ${longestTask.toFixed(0)} ms; preview holds ${shownTriangles.toLocaleString('en')} ` +
+              `triangles; "${shown.status}"`);
   await page.close();
 }
 

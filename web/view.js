@@ -1,0 +1,152 @@
+// The 3D view of a level, with three.js: the converter's binary glTF file
+// (or the simplified copy of it) drawn on a canvas, turned by dragging and
+// zoomed by the wheel. The same code draws on the page's canvas or, where
+// the browser can hand a canvas to a worker (OffscreenCanvas), on the
+// worker, so that loading and drawing a large level never holds up the page.
+import * as THREE from 'three';
+import { GLTFLoader } from 'three/addons/loaders/GLTFLoader.js';
+
+const background = new THREE.Color(0x1d2230);
+
+// Resolves once the frame drawn now is on the screen (on a worker too).
+function frameShown() {
+  return new Promise((resolve) => requestAnimationFrame(() => requestAnimationFrame(resolve)));
+}
+
+function disposeModel(model) {
+  model.traverse((node) => {
+    if (node.isMesh) {
+      node.geometry.dispose();
+      for (const material of [].concat(node.material)) {
+        material.map?.dispose();
+        material.dispose();
+      }
+    }
+  });
+}
+
+// Reads a binary glTF file with three.js's own loader: each material shows
+// its embedded texture, or the flat colour the converter gave it; without
+// normals in the file, the loader shades every triangle flat.
+function loadModel(glb) {
+  return new Promise((resolve, reject) => {
+    const buffer = glb.buffer.slice(glb.byteOffset, glb.byteOffset + glb.byteLength);
+    new GLTFLoader().parse(buffer, '', (gltf) => resolve(gltf.scene), reject);
+  });
+}
+
+function materialCount(model) {
+  const materials = new Set();
+  model.traverse((node) => {
+    if (node.isMesh)
+      materials.add(node.material.name);
+  });
+  return materials.size;
+}
+
+// A camera that circles a point: turned by dragging, nearer or farther by
+// the wheel.
+class Orbit {
+  constructor(camera) {
+    this.camera = camera;
+    this.target = new THREE.Vector3();
+    this.spherical = new THREE.Spherical(1, Math.PI / 3, Math.PI / 4);
+  }
+
+  // Looks at the whole model from above one corner.
+  frame(model) {
+    const box = new THREE.Box3().setFromObject(model);
+    box.getCenter(this.target);
+    const size = Math.max(...box.getSize(new THREE.Vector3()).toArray(), 1);
+    this.camera.near = size / 1000;
+    this.camera.far = size * 20;
+    this.spherical.setFromVector3(new THREE.Vector3(0.7, 0.72, 0.9).multiplyScalar(size));
+    this.place();
+  }
+
+  turn(dx, dy) {
+    this.spherical.theta -= dx * 0.006;
+    this.spherical.phi = Math.min(Math.PI - 0.05, Math.max(0.05, this.spherical.phi - dy * 0.006));
+    this.place();
+  }
+
+  zoom(delta) {
+    this.spherical.radius *= Math.exp(Math.max(-100, Math.min(100, delta)) * 0.002);
+    this.place();
+  }
+
+  place() {
+    this.camera.position.setFromSpherical(this.spherical).add(this.target);
+    this.camera.lookAt(this.target);
+    this.camera.updateProjectionMatrix();
+  }
+}
+
+// A view on `canvas` (an HTML canvas or an OffscreenCanvas) of `width` x
+// `height` CSS pixels. Throws when the browser cannot draw at all.
+export function createView(canvas, width, height, pixelRatio) {
+  const renderer = new THREE.WebGLRenderer({ canvas, antialias: true, preserveDrawingBuffer: true });
+  if (!renderer.getContext() || renderer.getContext().isContextLost())
+    throw new Error('no WebGL context');
+  renderer.setPixelRatio(pixelRatio);
+  const scene = new THREE.Scene();
+  scene.background = background;
+  scene.add(new THREE.HemisphereLight(0xffffff, 0x404050, 1.6));
+  const sun = new THREE.DirectionalLight(0xffffff, 1.8);
+  sun.position.set(0.5, 1, 0.8);
+  scene.add(sun);
+  const camera = new THREE.PerspectiveCamera(50, 1, 0.1, 1000);
+  const orbit = new Orbit(camera);
+  let model = null;
+  let pending = false;
+  // One frame for any number of moves in between.
+  const render = () => {
+    if (pending)
+      return;
+    pending = true;
+    requestAnimationFrame(() => {
+      pending = false;
+      renderer.render(scene, camera);
+    });
+  };
+  const resize = (newWidth, newHeight) => {
+    renderer.setSize(newWidth, newHeight, false);
+    camera.aspect = newWidth / Math.max(newHeight, 1);
+    camera.updateProjectionMatrix();
+    render();
+  };
+  resize(width, height);
+  return {
+    // Shows a level and resolves, with its number of materials, once its
+    // first frame is drawn.
+    async show(glb) {
+      if (model) {
+        scene.remove(model);
+        disposeModel(model);
+        model = null;
+      }
+      model = await loadModel(glb);
+      scene.add(model);
+      orbit.frame(model);
+      // Shaders compile in the background where the browser can.
+      await renderer.compileAsync(scene, camera);
+      renderer.render(scene, camera);
+      await frameShown();
+      return materialCount(model);
+    },
+    resize,
+    turn(dx, dy) {
+      orbit.turn(dx, dy);
+      render();
+    },
+    zoom(delta) {
+      orbit.zoom(delta);
+      render();
+    },
+    dispose() {
+      if (model)
+        disposeModel(model);
+      renderer.dispose();
+    },
+  };
+}
