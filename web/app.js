@@ -344,6 +344,14 @@ async function open(files) {
   let textures = null;
   let report = '';
   let shownOnWorker = null;
+  // What the status line says once the level is shown; a finer preview
+  // changes it.
+  const doneText = () => {
+    const took = `converted in ${seconds(started, converted)} s`;
+    const shown = !canDraw ? '; no 3D preview in this browser; downloads ready'
+      : shownAt ? `, shown in ${seconds(converted, shownAt)} s` : '; 3D preview unavailable; downloads ready';
+    return `${file.name}: ${took}${shown}${texturesNote(textures)}${canDraw && shownAt ? simplifiedNote(preview) : ''}.`;
+  };
   let showing = Promise.resolve();
   // Drawn on the worker where it can, else here, with three.js fetched
   // meanwhile.
@@ -390,6 +398,11 @@ async function open(files) {
         };
         showing = new Promise((resolve) => { shownOnWorker = resolve; });
       }
+    } else if (message.step === 'refined') {
+      preview.shownTriangles = message.shownTriangles;
+      page.counts.dataset.triangles = preview.shownTriangles;
+      if (document.body.dataset.state === 'done')
+        setState('done', doneText());
     } else if (message.step === 'shown') {
       if (message.materials === null) {
         dropViewer(drawingFailed);
@@ -414,10 +427,7 @@ async function open(files) {
   current = conversion;
   await showing;
   document.body.dataset.firstFrame = shownAt ? Math.round(shownAt - started) : '';
-  const took = `converted in ${seconds(started, converted)} s`;
-  const shown = !canDraw ? '; no 3D preview in this browser; downloads ready'
-    : shownAt ? `, shown in ${seconds(converted, shownAt)} s` : '; 3D preview unavailable; downloads ready';
-  setState('done', `${file.name}: ${took}${shown}${texturesNote(textures)}${canDraw ? simplifiedNote(preview) : ''}.`);
+  setState('done', doneText());
 }
 
 page.makeObj.addEventListener('click', () => {

@@ -11,8 +11,9 @@ export const previewBudget = 500000;
 
 // Nor may the triangles cover the level's widest side more often than this:
 // software WebGL fills every pixel of every triangle, and half a million
-// triangles that each span a room take it a minute.
-const maxLayers = 300;
+// triangles that each span a room take it a minute. A view whose frames
+// prove fast asks for more (see makePreview's `layers`).
+export const previewLayers = 300;
 
 const componentArrays = { 5123: Uint16Array, 5125: Uint32Array, 5126: Float32Array };
 
@@ -212,7 +213,7 @@ function imagesOf(glb, json, binaryStart) {
 // glb: the converter's binary glTF file (Uint8Array at offset 0). Returns
 // { glb, triangles, shownTriangles }: the file to show (the same one when
 // the level is within the budget), the level's triangles and those shown.
-export async function makePreview(glb, budget = previewBudget) {
+export async function makePreview(glb, budget = previewBudget, layers = previewLayers) {
   const triangles = triangleCount(glb);
   if (triangles === 0)
     return { glb, triangles, shownTriangles: triangles };
@@ -222,7 +223,7 @@ export async function makePreview(glb, budget = previewBudget) {
   const positions = accessorArray(glb, json, binaryStart, attributes.POSITION);
   const texCoords = accessorArray(glb, json, binaryStart, attributes.TEXCOORD_0);
   const lists = indicesByMaterial(glb, json, binaryStart);
-  const ratio = Math.min(budget / triangles, maxLayers / layersOf(positions, lists.map((list) => list.indices)));
+  const ratio = Math.min(budget / triangles, layers / layersOf(positions, lists.map((list) => list.indices)));
   if (ratio >= 1)
     return { glb, triangles, shownTriangles: triangles };
   await MeshoptSimplifier.ready;

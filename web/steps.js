@@ -3,12 +3,33 @@
 // report, and the preview made from it where the page can draw one; later,
 // when asked, the OBJ and material file. Each step's result goes to `post`
 // as soon as it is there. openConverter comes from meshwright.js.
-import { makePreview, textureSummary, triangleCount } from './preview.js';
+import { makePreview, previewBudget, previewLayers, textureSummary, triangleCount } from './preview.js';
+
+// A preview is made finer where a frame of it takes less than this, so that
+// turning it stays smooth.
+const fastFrameMs = 20;
+
+// Refines a simplified preview drawn here where its frames are fast: once,
+// to as many more triangles (and layers of them) as the frame time leaves
+// room for, up to the level itself; one step, so that no more than one
+// finer copy is ever made. Posts the finer preview's triangles as a
+// "refined" step.
+async function refine(glb, shown, view, post) {
+  const frame = view.frameTime();
+  if (frame >= fastFrameMs)
+    return;
+  const room = fastFrameMs / Math.max(frame, 1);
+  const finer = await makePreview(glb, previewBudget * room, previewLayers * room);
+  if (finer.shownTriangles <= shown.shownTriangles)
+    return;
+  await view.show(finer.glb);
+  post({ step: 'refined', shownTriangles: finer.shownTriangles });
+}
 
 // bitmaps: [{ path, bytes }], the textures given with the level; preview:
 // whether to make one; draw: where the preview is drawn right here (on the
-// worker), a function that draws it and resolves to its number of
-// materials, whose result is posted as a "shown" step. Returns a function
+// worker), a function that draws it and resolves to the view, with the
+// number of materials drawn, posted as a "shown" step. Returns a function
 // that makes the OBJ and material file and posts them, or nothing when the
 // level was rejected.
 export async function convertSteps(bytes, fileName, bitmaps, preview, post, draw = null) {
@@ -30,14 +51,20 @@ export async function convertSteps(bytes, fileName, bitmaps, preview, post, draw
     const shown = await makePreview(converted.glb);
     const counts = { triangles: shown.triangles, shownTriangles: shown.shownTriangles };
     if (draw) {
-      // The page gets the file to download; the preview stays here.
-      const glb = shown.glb === converted.glb ? converted.glb.slice() : shown.glb;
+      // The page gets the file to download; the preview stays here, and so
+      // does the level's file while a finer preview may be made of it.
+      const simplified = shown.glb !== converted.glb;
+      const level = converted.glb.slice();
       post({ step: 'preview', ...converted, preview: counts, textures }, [converted.glb.buffer]);
+      let view = null;
       try {
-        post({ step: 'shown', materials: await draw(glb) });
+        view = await draw(simplified ? shown.glb : level);
+        post({ step: 'shown', materials: view.materials });
       } catch {
         post({ step: 'shown', materials: null });
       }
+      if (view && simplified)
+        refine(level, shown, view, post);
     } else {
       post({ step: 'preview', ...converted, preview: shown, textures }, [converted.glb.buffer, shown.glb.buffer]);
     }

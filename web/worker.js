@@ -25,9 +25,10 @@ self.onmessage = async (event) => {
     view?.resize(message.width, message.height);
   } else {
     const { bytes, fileName, bitmaps, preview, canvas } = message;
-    const draw = canvas && ((glb) => {
+    const draw = canvas && (async (glb) => {
       view = createView(canvas.canvas, canvas.width, canvas.height, canvas.pixelRatio);
-      return view.show(glb);
+      view.materials = await view.show(glb);
+      return view;
     });
     makeObj = await convertSteps(bytes, fileName, bitmaps, preview, post, draw);
   }
