@@ -12,7 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "level_builder.hpp"
+
 namespace {
+
+using meshwright::put_u16;
+using meshwright::put_u32;
 
 constexpr int size = 64;
 
@@ -107,18 +112,6 @@ std::vector<Colour> picture(const Texture& texture)
     return pixels;
 }
 
-void put16(std::vector<uint8_t>& out, uint32_t value)
-{
-    out.push_back(static_cast<uint8_t>(value));
-    out.push_back(static_cast<uint8_t>(value >> 8));
-}
-
-void put32(std::vector<uint8_t>& out, uint32_t value)
-{
-    put16(out, value & 0xFFFF);
-    put16(out, value >> 16);
-}
-
 // A bottom-up bitmap with the 40-byte header: 24 bits a pixel, or 8 with a
 // palette of the picture's colours.
 std::vector<uint8_t> bitmap_file(const std::vector<Colour>& pixels, bool palette)
@@ -142,20 +135,20 @@ std::vector<uint8_t> bitmap_file(const std::vector<Colour>& pixels, bool palette
     const auto palette_bytes = static_cast<uint32_t>(4 * colours.size());
     const uint32_t offset = 14 + 40 + palette_bytes;
     std::vector<uint8_t> out = {'B', 'M'};
-    put32(out, offset + row_bytes * size);
-    put32(out, 0);
-    put32(out, offset);
-    put32(out, 40);
-    put32(out, size);
-    put32(out, size);
-    put16(out, 1);
-    put16(out, bits);
-    put32(out, 0);                  // no compression
-    put32(out, row_bytes * size);   // image size
-    put32(out, 2835);               // 72 dots per inch, both ways
-    put32(out, 2835);
-    put32(out, static_cast<uint32_t>(colours.size()));
-    put32(out, 0);
+    put_u32(out, offset + row_bytes * size);
+    put_u32(out, 0);
+    put_u32(out, offset);
+    put_u32(out, 40);
+    put_u32(out, size);
+    put_u32(out, size);
+    put_u16(out, 1);
+    put_u16(out, static_cast<uint16_t>(bits));
+    put_u32(out, 0);                  // no compression
+    put_u32(out, row_bytes * size);   // image size
+    put_u32(out, 2835);               // 72 dots per inch, both ways
+    put_u32(out, 2835);
+    put_u32(out, static_cast<uint32_t>(colours.size()));
+    put_u32(out, 0);
     for (const Colour& c : colours) {
         out.insert(out.end(), {c.b, c.g, c.r, 0});
     }

@@ -1,23 +1,13 @@
 #include "bitmap_builder.hpp"
 
+#include "level_builder.hpp"
+
 #include <algorithm>
 #include <stdexcept>
 
 namespace meshwright {
 
 namespace {
-
-void put16(std::vector<uint8_t>& out, uint32_t value)
-{
-    out.push_back(static_cast<uint8_t>(value));
-    out.push_back(static_cast<uint8_t>(value >> 8));
-}
-
-void put32(std::vector<uint8_t>& out, uint32_t value)
-{
-    put16(out, value & 0xFFFF);
-    put16(out, value >> 16);
-}
 
 // A channel of `bits` bits widened to 8, as every reader does it.
 uint8_t widened(uint32_t value, unsigned bits)
@@ -95,39 +85,39 @@ std::vector<uint8_t> bmp_file(const Picture& picture, const BmpKind& kind)
     const auto palette_bytes = static_cast<uint32_t>(palette.size()) * entry_bytes;
     const uint32_t offset = 14 + kind.header + masks + palette_bytes;
     std::vector<uint8_t> out = {'B', 'M'};
-    put32(out, offset + row_bytes * picture.height);
-    put32(out, 0);
-    put32(out, offset);
-    put32(out, kind.header);
+    put_u32(out, offset + row_bytes * picture.height);
+    put_u32(out, 0);
+    put_u32(out, offset);
+    put_u32(out, kind.header);
     if (kind.header == 12) {
-        put16(out, picture.width);
-        put16(out, picture.height);
-        put16(out, 1);
-        put16(out, kind.bits);
+        put_u16(out, static_cast<uint16_t>(picture.width));
+        put_u16(out, static_cast<uint16_t>(picture.height));
+        put_u16(out, 1);
+        put_u16(out, kind.bits);
     } else {
-        put32(out, picture.width);
-        put32(out, kind.top_down ? static_cast<uint32_t>(-static_cast<int32_t>(picture.height)) : picture.height);
-        put16(out, 1);
-        put16(out, kind.bits);
-        put32(out, kind.bitfields ? 3 : 0);
-        put32(out, row_bytes * picture.height);
-        put32(out, 2835);
-        put32(out, 2835);
-        put32(out, static_cast<uint32_t>(palette.size()));
-        put32(out, 0);
+        put_u32(out, picture.width);
+        put_u32(out, kind.top_down ? static_cast<uint32_t>(-static_cast<int32_t>(picture.height)) : picture.height);
+        put_u16(out, 1);
+        put_u16(out, kind.bits);
+        put_u32(out, kind.bitfields ? 3 : 0);
+        put_u32(out, row_bytes * picture.height);
+        put_u32(out, 2835);
+        put_u32(out, 2835);
+        put_u32(out, static_cast<uint32_t>(palette.size()));
+        put_u32(out, 0);
         const uint32_t red = kind.bits == 16 ? 0xF800 : 0x00FF0000;
         const uint32_t green = kind.bits == 16 ? 0x07E0 : 0x0000FF00;
         const uint32_t blue = kind.bits == 16 ? 0x001F : 0x000000FF;
         if (kind.header >= 108) {
             for (uint32_t mask : {red, green, blue, kind.bitfields ? 0xFF000000u : 0u})
-                put32(out, mask);
-            put32(out, 0x73524742); // "sRGB"
+                put_u32(out, mask);
+            put_u32(out, 0x73524742); // "sRGB"
             out.resize(out.size() + 48, 0);
             if (kind.header == 124)
                 out.resize(out.size() + 16, 0);
         } else if (masks) {
             for (uint32_t mask : {red, green, blue})
-                put32(out, mask);
+                put_u32(out, mask);
         }
     }
     for (const Rgba& c : palette) {

@@ -9,8 +9,6 @@
 
 namespace meshwright {
 
-namespace {
-
 void put_u16(std::vector<uint8_t>& out, uint16_t value)
 {
     out.push_back(static_cast<uint8_t>(value));
@@ -22,6 +20,8 @@ void put_u32(std::vector<uint8_t>& out, uint32_t value)
     for (int shift = 0; shift < 32; shift += 8)
         out.push_back(static_cast<uint8_t>(value >> shift));
 }
+
+namespace {
 
 void put_f32(std::vector<uint8_t>& out, float value)
 {

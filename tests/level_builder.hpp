@@ -54,6 +54,11 @@ std::vector<uint8_t> build_level(const LevelPlan& plan);
 
 void set_u32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value);
 
+// Appends a value in little-endian byte order, as level and bitmap files
+// store them.
+void put_u16(std::vector<uint8_t>& out, uint16_t value);
+void put_u32(std::vector<uint8_t>& out, uint32_t value);
+
 // Adds a surface whose triangles are given as vertex numbers: the local index
 // table is built from the distinct vertices in order of first use, as a real
 // level stores them.
