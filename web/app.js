@@ -123,7 +123,7 @@ async function runSteps(file, bitmaps, preview, handOver, onStep) {
     await loadScript('meshwright.js', 'createMeshwright');
     const { convertSteps } = await loadScript('onpage.js', 'meshwrightSteps');
     const makeObj = await convertSteps(bytes, file.name, bitmapBytes, preview, onStep);
-    return { makeObj: async () => { await nextPaint(); makeObj?.(); }, send() {}, close() {}, drawsHere: true };
+    return { makeObj: async () => { await nextPaint(); makeObj?.(); }, send() {}, close() {} };
   };
   let worker = null;
   try {
@@ -140,7 +140,6 @@ async function runSteps(file, bitmaps, preview, handOver, onStep) {
       }),
       send: (message) => worker.postMessage(message),
       close: () => worker.terminate(),
-      drawsHere: !handOver,
     };
     worker.onmessage = (event) => {
       onStep(event.data, handle);
@@ -154,7 +153,6 @@ async function runSteps(file, bitmaps, preview, handOver, onStep) {
       worker.terminate();
       resolve(onPage());
     };
-    handle.started = true;
     // The level, the bitmaps and the canvas go to the worker without a copy.
     const canvas = handOver && handOver();
     worker.postMessage({ bytes, fileName: file.name, bitmaps: bitmapBytes, preview, canvas },
