@@ -114,44 +114,78 @@ function showReport(text, name) {
 // step's result. Resolves, once the binary glTF file is made (or the level
 // rejected), to { makeObj, close }: makeObj() has the OBJ and material file
 // made, as an "obj" step. bitmaps: [{ path, file }].
+//
+// A worker that fails after its result (an error while it draws or refines
+// the preview) is gone with its view and its copy of the level: a "lost"
+// step says so, and the OBJ is then made here, from the files read again.
 async function runSteps(file, bitmaps, preview, handOver, onStep) {
-  const bytes = new Uint8Array(await file.arrayBuffer());
-  const bitmapBytes = await Promise.all(bitmaps.map(async (bitmap) =>
-    ({ path: bitmap.path, bytes: new Uint8Array(await bitmap.file.arrayBuffer()) })));
-  const onPage = async () => {
+  const read = async () => ({
+    bytes: new Uint8Array(await file.arrayBuffer()),
+    bitmapBytes: await Promise.all(bitmaps.map(async (bitmap) =>
+      ({ path: bitmap.path, bytes: new Uint8Array(await bitmap.file.arrayBuffer()) }))),
+  });
+  // The worker is given the only copy of what it reads, so this page reads
+  // the files again.
+  const onPage = async (withPreview, step) => {
+    const { bytes, bitmapBytes } = await read();
     await nextPaint();
     await loadScript('meshwright.js', 'createMeshwright');
     const { convertSteps } = await loadScript('onpage.js', 'meshwrightSteps');
-    const makeObj = await convertSteps(bytes, file.name, bitmapBytes, preview, onStep);
+    const makeObj = await convertSteps(bytes, file.name, bitmapBytes, withPreview, step);
     return { makeObj: async () => { await nextPaint(); makeObj?.(); }, send() {}, close() {} };
+  };
+  // Only the OBJ of a level converted again: a rejection is the OBJ's.
+  const objStepOnly = (message) => {
+    if (message.step === 'obj' || message.step === 'failed')
+      onStep({ ...message, step: 'obj' });
   };
   let worker = null;
   try {
     worker = new Worker('worker.js');
   } catch {
-    return onPage();
+    return onPage(preview, onStep);
   }
+  const { bytes, bitmapBytes } = await read();
   return new Promise((resolve) => {
-    let objMade = null;
+    let delivered = false;
+    let lost = false;
+    let objAsked = false;
+    let here = null;
+    const makeObjHere = () => {
+      here ??= onPage(false, objStepOnly);
+      here.then((steps) => steps.makeObj()).catch(() => onStep({ step: 'obj', status: 1, console: '' }));
+    };
     const handle = {
-      makeObj: () => new Promise((made) => {
-        objMade = made;
-        worker.postMessage({ make: 'obj' });
-      }),
-      send: (message) => worker.postMessage(message),
+      makeObj: () => {
+        objAsked = true;
+        if (lost)
+          makeObjHere();
+        else
+          worker.postMessage({ make: 'obj' });
+      },
+      send: (message) => lost || worker.postMessage(message),
       close: () => worker.terminate(),
     };
     worker.onmessage = (event) => {
-      onStep(event.data, handle);
-      if (event.data.step === 'preview' || event.data.step === 'failed')
-        resolve(handle);
       if (event.data.step === 'obj')
-        objMade?.();
+        objAsked = false;
+      onStep(event.data, handle);
+      if (event.data.step === 'preview' || event.data.step === 'failed') {
+        delivered = true;
+        resolve(handle);
+      }
     };
     worker.onerror = (event) => {
       event.preventDefault();
       worker.terminate();
-      resolve(onPage());
+      if (!delivered) {
+        resolve(onPage(preview, onStep));
+        return;
+      }
+      lost = true;
+      onStep({ step: 'lost' }, handle);
+      if (objAsked)
+        makeObjHere();
     };
     // The level, the bitmaps and the canvas go to the worker without a copy.
     const canvas = handOver && handOver();
@@ -409,6 +443,16 @@ async function open(files) {
       }
       describeCounts(report, preview, message.materials);
       shownOnWorker?.();
+    } else if (message.step === 'lost') {
+      // The view drawn on the worker went with it.
+      if (shownOnWorker) {
+        shownAt = 0;
+        dropViewer(drawingFailed);
+        describeCounts(report, preview, null);
+        shownOnWorker();
+        if (document.body.dataset.state === 'done')
+          setState('done', doneText());
+      }
     } else if (message.step === 'obj' && message.status === 0) {
       offer(page.downloadObj, [message.obj], preview.name + '.obj', 'model/obj');
       offer(page.downloadMtl, [message.mtl], preview.name + '.mtl', 'model/mtl');

@@ -63,8 +63,9 @@ export async function convertSteps(bytes, fileName, bitmaps, preview, post, draw
       } catch {
         post({ step: 'shown', materials: null });
       }
+      // A finer preview that cannot be made leaves the one shown.
       if (view && simplified)
-        refine(level, shown, view, post);
+        refine(level, shown, view, post).catch(() => {});
     } else {
       post({ step: 'preview', ...converted, preview: shown, textures }, [converted.glb.buffer, shown.glb.buffer]);
     }

@@ -13,8 +13,7 @@ let view = null;
 
 const post = (message, transfer = []) => self.postMessage(message, [...new Set(transfer)]);
 
-self.onmessage = async (event) => {
-  const message = event.data;
+async function onMessage(message) {
   if (message.make === 'obj') {
     makeObj?.();
   } else if (message.view === 'turn') {
@@ -32,4 +31,8 @@ self.onmessage = async (event) => {
     });
     makeObj = await convertSteps(bytes, fileName, bitmaps, preview, post, draw);
   }
-};
+}
+
+// Any failure is this worker's error, whatever step it came from: the page
+// then goes on without it.
+self.onmessage = (event) => onMessage(event.data).catch((error) => self.reportError(error));

@@ -11,6 +11,8 @@
 //   - a damaged level puts the program's message in the status line and
 //     offers no download;
 //   - the OBJ and material file are made only when asked for;
+//   - a worker that fails after showing the level leaves the level done,
+//     says the preview is gone, and the OBJ is made on the page instead;
 //   - without WebGL the sample still ends done, does no preview work (three.js
 //     is not loaded), says so in plain words, and offers the exact downloads
 //     and the report;
@@ -134,16 +136,35 @@ async function finished(page) {
   }));
 }
 
+// Clicks `link` and waits for the browser to finish the download it starts;
+// returns the file's bytes. The browser's own download events say what
+// became of it, so that a download that never starts, or ends canceled,
+// says which.
 async function download(page, client, link, folder, fileName) {
-  const target = path.join(folder, fileName);
-  await client.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: folder });
-  await page.click(link);
-  for (let waited = 0; waited < 30000; waited += 100) {
-    if (fs.existsSync(target) && !fs.existsSync(target + '.crdownload'))
-      return fs.readFileSync(target);
-    await new Promise((resolve) => setTimeout(resolve, 100));
+  await client.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: folder, eventsEnabled: true });
+  const seen = [];
+  let ended;
+  const done = new Promise((resolve) => { ended = resolve; });
+  const began = (event) => seen.push(`began ${event.suggestedFilename}`);
+  const progress = (event) => {
+    if (event.state !== 'inProgress') {
+      seen.push(event.state);
+      ended(event.state);
+    }
+  };
+  const timer = setTimeout(ended, 60000, 'no end within 60 s');
+  client.on('Browser.downloadWillBegin', began);
+  client.on('Browser.downloadProgress', progress);
+  try {
+    await page.click(link);
+    const state = await done;
+    assert.equal(state, 'completed', `the download of ${fileName}: ${seen.join(', ') || 'never began'}`);
+  } finally {
+    clearTimeout(timer);
+    client.off('Browser.downloadWillBegin', began);
+    client.off('Browser.downloadProgress', progress);
   }
-  throw new Error('no download of ' + fileName);
+  return fs.readFileSync(path.join(folder, fileName));
 }
 
 // The share of the 3D view's pixels that differ from its background.
@@ -243,6 +264,25 @@ async function checkDamaged(page, damaged, expected) {
   assert.equal(shown.status, 'damaged.bsp: Invalid .bsp file! Unexpected end of file!');
   assert.ok(!shown.resultShown, 'no download is offered');
   console.log(`damaged level: "${shown.status}", no download offered`);
+}
+
+// A worker that fails once the level is shown (as when the graphics driver
+// gives up while it draws) takes its view with it: the page says the
+// preview is gone, not that the level is bad, and makes the OBJ itself.
+async function checkWorkerLost(page, sample, expected, work) {
+  const shown = await openLevel(page, sample);
+  assert.equal(shown.state, 'done', shown.status);
+  const [worker] = page.workers();
+  assert.ok(worker, 'the level is converted and drawn on a worker');
+  await worker.evaluate(() => self.reportError(new Error('the worker fails')));
+  await page.waitForFunction(() => !document.getElementById('view-unavailable').hidden ||
+                                   document.body.dataset.state === 'failed');
+  const after = await finished(page);
+  assert.equal(after.state, 'done', after.status);
+  assert.match(after.status, /^sample\.bsp: converted in [\d.]+ s; 3D preview unavailable; downloads ready; /);
+  assert.equal(after.unavailable, 'The 3D preview could not be drawn in this browser. The downloads are ready.');
+  await checkDownloads(page, expected, work);
+  console.log(`worker failed after showing: "${after.status}"; the OBJ made on the page; downloads match`);
 }
 
 // A level over the preview's budget is shown simplified, and says so while
@@ -396,6 +436,7 @@ async function main() {
     const texturedExpected = expectedFor(settings.converter, settings.sample, work, bitmaps);
     await checkTexturedSample(page, settings.sample, bitmaps, texturedExpected, work, settings.screenshot);
     await checkDamaged(page, damaged, damagedExpected);
+    await checkWorkerLost(page, settings.sample, sampleExpected, work);
     await checkOverBudget(page, overBudget, overBudgetExpected, work);
 
     const withoutWebgl = await launch(work, ['--disable-webgl']);
