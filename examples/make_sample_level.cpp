@@ -45,18 +45,29 @@ Rectangle read_rectangle(std::istringstream& words)
     return rect;
 }
 
-// Texture coordinates projected from the world: walls run u along the
-// ground and v up, floors and ceilings u along x and v along z.
-std::array<float, 2> projected(const std::array<float, 3>& p, int axis)
+std::array<float, 3> cross(const std::array<float, 3>& a, const std::array<float, 3>& b)
 {
-    switch (axis) {
-    case 0:
-        return {p[2] / texture_tile, p[1] / texture_tile};
-    case 1:
-        return {p[0] / texture_tile, p[2] / texture_tile};
-    default:
-        return {p[0] / texture_tile, p[1] / texture_tile};
-    }
+    return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+}
+
+float dot(const std::array<float, 3>& a, const std::array<float, 3>& b)
+{
+    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+}
+
+// Texture coordinates projected from the world so that every picture reads
+// as drawn, seen from the side the rectangle faces: on walls its top is up
+// (+y), on floors and ceilings toward +z. The OBJ writes the level's x, y, z
+// as z, y, x, a mirror image, so the picture's right, top x facing in the
+// OBJ's coordinates, is facing x top in the level's. The level counts v from
+// the top of the image downwards.
+std::array<float, 2> projected(const std::array<float, 3>& p, const Rectangle& rect)
+{
+    std::array<float, 3> facing{};
+    facing[rect.axis] = rect.facing_up ? 1.0f : -1.0f;
+    const std::array<float, 3> top = rect.axis == 1 ? std::array<float, 3>{0, 0, 1} : std::array<float, 3>{0, 1, 0};
+    const std::array<float, 3> right = cross(facing, top);
+    return {dot(p, right) / texture_tile, -dot(p, top) / texture_tile};
 }
 
 struct Parser {
@@ -90,7 +101,7 @@ struct Parser {
             p[b] = corner[0];
             p[c] = corner[1];
             plan.vertices.push_back(p);
-            plan.tex_coords.push_back(projected(p, rect.axis));
+            plan.tex_coords.push_back(projected(p, rect));
         }
         const uint16_t v[4] = {first, static_cast<uint16_t>(first + 1), static_cast<uint16_t>(first + 2),
                                static_cast<uint16_t>(first + 3)};

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/textures.hpp"
 #include "bitmap/bitmap.hpp"
 #include "bitmap/texture_files.hpp"
 #include "bitmap_builder.hpp"
@@ -220,34 +221,76 @@ TEST(TextureFiles, TheBitmapBesideTheOutputIsRead)
     write_file(dir.path("escaped.bmp"), bitmap);
     write_file(dir.path("out/cut.bmp"), std::vector<uint8_t>(bitmap.begin(), bitmap.end() - 1));
     fs::create_directory(dir.root() / "out" / "folder.bmp");
+    using enum TextureOutcome;
     struct Case {
         const char* name;
-        bool found;
+        TextureOutcome outcome;
     };
     const Case cases[] = {
-        {"textures/wall", true},  // read as far as its header says, not its tail
-        {"textures\\wall", true},
-        {"crate", true},          // the one name that differs in case alone
+        {"textures/wall", embedded},  // read as far as its header says, not its tail
+        {"textures\\wall", embedded},
+        {"crate", embedded},          // the one name that differs in case alone
 #if defined(_WIN32)
-        {"twice/door", true},     // one file: Windows names differ not in case
+        {"twice/door", embedded},     // one file: Windows names differ not in case
 #else
-        {"twice/door", false},    // two such names: neither
+        {"twice/door", not_found},    // two such names: neither
 #endif
-        {"../escaped", false},
-        {"missing", false},
-        {"cut", false},
-        {"folder", false},
+        {"../escaped", not_found},
+        {"missing", not_found},
+        {"cut", unreadable},
+        {"folder", unreadable},
     };
     const fs::path out = dir.root() / "out";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::optional<std::vector<uint8_t>> read = read_texture_file(out, c.name);
-        EXPECT_EQ(read.has_value(), c.found);
-        if (read) {
-            EXPECT_EQ(*read, bitmap);
-        }
+        const TextureFile read = read_texture_file(out, c.name);
+        EXPECT_EQ(read.outcome, c.outcome);
+        EXPECT_EQ(read.bytes, c.outcome == embedded ? bitmap : std::vector<uint8_t>{});
     }
-    EXPECT_FALSE(read_texture_file(out, u8name(dir.root() / "escaped")));
+    EXPECT_EQ(read_texture_file(out, u8name(dir.root() / "escaped")).outcome, not_found);
+}
+
+TEST(Textures, EachIsEmbeddedOrToldWhyNot)
+{
+    const BmpKind kind{"8-bit palette", 40, 8};
+    const std::vector<uint8_t> good = bmp_file(test_picture(4, 4, kind), kind);
+    std::vector<uint8_t> bad_colour = patched(good, 10, 14 + 40 + 2 * 4); // 2 colours, pixels name more
+    bad_colour.erase(bad_colour.begin() + 14 + 40 + 8, bad_colour.begin() + 14 + 40 + 256 * 4);
+    TempDir dir;
+    write_file(dir.path("good.bmp"), good);
+    write_file(dir.path("png.bmp"), std::vector<uint8_t>{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'});
+    write_file(dir.path("bad.bmp"), bad_colour);
+    using enum TextureOutcome;
+    const std::vector<std::string> names = {"good", "png", "bad", "missing"};
+    std::vector<TextureOutcome> outcomes;
+    const auto found = find_textures(dir.root(), names, 2, outcomes);
+    EXPECT_EQ(outcomes, (std::vector<TextureOutcome>{embedded, unreadable, unreadable, not_found}));
+    ASSERT_EQ(found.size(), 4u);
+    EXPECT_TRUE(found[0] && !found[1] && !found[2] && !found[3]);
+}
+
+TEST(Textures, TheConsoleLineNamesAFewOrAll)
+{
+    using enum TextureOutcome;
+    const std::vector<std::string> names = {"a", "b", "c", "d", "e", "f"};
+    const TextureReport four_missing{"maps", names, {not_found, not_found, embedded, not_found, not_found, unreadable}};
+    const TextureReport two_missing{"", names, {not_found, embedded, embedded, embedded, embedded, not_found}};
+    struct Case {
+        TextureReport report;
+        bool every_name;
+        std::string line;
+    };
+    const Case cases[] = {
+        {{"", {"a"}, {embedded}}, false, "textures: 1 of 1 embedded from ."},
+        {{"", {}, {}}, false, "textures: 0 of 0 embedded from ."},
+        {two_missing, false, "textures: 4 of 6 embedded from .; not found: a.bmp and f.bmp"},
+        {four_missing, false,
+         "textures: 1 of 6 embedded from maps; not found: a.bmp, b.bmp, d.bmp and 1 more; unreadable: f.bmp"},
+        {four_missing, true,
+         "textures: 1 of 6 embedded from maps; not found: a.bmp, b.bmp, d.bmp and e.bmp; unreadable: f.bmp"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(texture_line(c.report, c.every_name), c.line);
 }
 
 TEST(TextureFiles, SpecialFilesAreNeverRead)
@@ -259,8 +302,8 @@ TEST(TextureFiles, SpecialFilesAreNeverRead)
     ASSERT_EQ(mkfifo(dir.path("pipe.bmp").c_str(), 0644), 0);
     fs::create_symlink("/dev/zero", dir.root() / "zero.bmp");
     // Both would block or never end if they were read.
-    EXPECT_FALSE(read_texture_file(dir.root(), "pipe"));
-    EXPECT_FALSE(read_texture_file(dir.root(), "zero"));
+    EXPECT_EQ(read_texture_file(dir.root(), "pipe").outcome, TextureOutcome::unreadable);
+    EXPECT_EQ(read_texture_file(dir.root(), "zero").outcome, TextureOutcome::unreadable);
 #endif
 }
 

@@ -1,6 +1,9 @@
 // Runs the built meshwright executable as its own process in a fresh
 // directory and checks everything it prints and leaves behind.
+#include <array>
+#include <cmath>
 #include <filesystem>
+#include <sstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -178,11 +181,12 @@ TEST(CommandLine, GlbOutputsAreBinaryGltf)
     struct Case {
         std::string output;
         std::map<std::string, std::string> files;
+        std::string folder = ".";
     };
     const Case cases[] = {
         {"LEVEL.GLB", {{"LEVEL.GLB", glb}}},
-        {"maps.d/v1.2/level.GlB", {}},
-        {"x.glb.obj", {{"x.glb.obj", expected_obj("x.glb.mtl")}, {"x.glb.mtl", expected_mtl}}},
+        {"maps.d/v1.2/level.GlB", {}, "maps.d/v1.2"},
+        {"x.glb.obj", {{"x.glb.obj", expected_obj("x.glb.mtl")}, {"x.glb.mtl", expected_mtl}}, ""},
         // The material file it would have is left alone.
         {"out.glb", {{"out.glb", glb}, {"out.mtl", "mine\n"}}},
     };
@@ -196,17 +200,49 @@ TEST(CommandLine, GlbOutputsAreBinaryGltf)
         const Outcome outcome = run_in(dir, {"meshwright", "in.bsp", c.output});
         files.insert(c.files.begin(), c.files.end());
         files.insert({"maps.d", "<directory>"});
-        EXPECT_EQ(outcome, (Outcome{closing_line, "", 0, files}));
+        // Only glTF runs tell what became of the textures.
+        const std::string textures = c.folder.empty() ? "" : "textures: 0 of 1 embedded from " + c.folder +
+                                                                 "; not found: wall.bmp\n";
+        EXPECT_EQ(outcome, (Outcome{closing_line + textures, "", 0, files}));
         if (c.output.starts_with("maps.d")) {
             EXPECT_EQ(folder_contents(dir.path("maps.d/v1.2")), (std::map<std::string, std::string>{{"level.GlB", glb}}));
         }
     }
 }
 
-TEST(CommandLine, OutputMayReplaceTheInput)
+// Converting a level onto itself, by any name, would lose it.
+TEST(CommandLine, LevelIsNeverItsOwnOutput)
 {
-    Outcome outcome = run_with({{"in.bsp", level}}, {"in.bsp", "in.bsp"});
-    EXPECT_EQ(outcome, (Outcome{closing_line, "", 0, {{"in.bsp", expected_obj("in.mtl")}, {"in.mtl", expected_mtl}}}));
+    const std::string obj_refused = closing_line + exception_line(messages::unopenable_obj);
+    const std::string glb_refused = closing_line + exception_line(messages::unopenable_gltf);
+    struct Case {
+        const char* output;
+        std::string out;
+    };
+    const Case cases[] = {
+        {"in.bsp", obj_refused},
+        {"./in.bsp", obj_refused},
+        {"hard.obj", obj_refused},
+        {"link.obj", obj_refused},
+        {"link.glb", glb_refused},
+        {"maps/../in.bsp", obj_refused},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.output);
+        TempDir dir;
+        write_file(dir.path("in.bsp"), std::vector<uint8_t>(level.begin(), level.end()));
+        fs::create_hard_link(dir.root() / "in.bsp", dir.root() / "hard.obj");
+        fs::create_directory(dir.root() / "maps");
+        std::map<std::string, std::string> files = {{"in.bsp", level}, {"hard.obj", level}, {"maps", "<directory>"}};
+#if !defined(_WIN32)
+        fs::create_symlink("in.bsp", dir.root() / "link.obj");
+        fs::create_symlink("in.bsp", dir.root() / "link.glb");
+        files.insert({{"link.obj", "<link to in.bsp>"}, {"link.glb", "<link to in.bsp>"}});
+#endif
+        if (fs::exists(dir.root() / c.output)) {
+            EXPECT_EQ(run_in(dir, {"meshwright", "in.bsp", c.output}), (Outcome{c.out, "", 1, files}));
+        }
+    }
 }
 
 TEST(CommandLine, ReportsRejectedLevelsWithoutWritingAnything)
@@ -227,19 +263,87 @@ TEST(CommandLine, ReportsRejectedLevelsWithoutWritingAnything)
               (Outcome{exception_line(messages::unexpected_end), "", 1, {{"in.bsp", cut}}}));
 }
 
-TEST(CommandLine, SampleLevelConvertsWithoutDegenerateTriangles)
+using Vector = std::array<double, 3>;
+
+Vector minus(const Vector& a, const Vector& b)
+{
+    return {a[0] - b[0], a[1] - b[1], a[2] - b[2]};
+}
+
+double dot(const Vector& a, const Vector& b)
+{
+    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+}
+
+Vector cross(const Vector& a, const Vector& b)
+{
+    return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+}
+
+// Every triangle of an OBJ shows its picture as drawn, seen from the side its
+// normal points to: the picture's right (dP/du) and top (dP/dv) turn the
+// way the normal says, and on a wall the top points up (+Y). Reads only the
+// simple OBJ this program writes.
+// Returns the number of triangles.
+size_t expect_pictures_upright(const std::string& obj)
+{
+    std::vector<Vector> positions, normals;
+    std::vector<std::array<double, 2>> tex_coords;
+    std::istringstream lines(obj);
+    size_t faces = 0;
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        std::string keyword;
+        words >> keyword;
+        Vector v{};
+        if (keyword == "v" || keyword == "vn") {
+            words >> v[0] >> v[1] >> v[2];
+            (keyword == "v" ? positions : normals).push_back(v);
+        } else if (keyword == "vt") {
+            words >> v[0] >> v[1];
+            tex_coords.push_back({v[0], v[1]});
+        } else if (keyword == "f") {
+            ++faces;
+            Vector p[3];
+            std::array<double, 2> t[3];
+            size_t normal = 0;
+            for (int c = 0; c < 3; ++c) {
+                char slash;
+                size_t position = 0, tex_coord = 0;
+                words >> position >> slash >> tex_coord >> slash >> normal;
+                p[c] = positions.at(position - 1);
+                t[c] = tex_coords.at(tex_coord - 1);
+            }
+            // P - P0 = du dP/du + dv dP/dv, solved over the two edges.
+            const Vector e1 = minus(p[1], p[0]), e2 = minus(p[2], p[0]);
+            const double du1 = t[1][0] - t[0][0], dv1 = t[1][1] - t[0][1];
+            const double du2 = t[2][0] - t[0][0], dv2 = t[2][1] - t[0][1];
+            const double det = du1 * dv2 - du2 * dv1;
+            EXPECT_NE(det, 0.0) << line;
+            Vector right, top;
+            for (int k = 0; k < 3; ++k) {
+                right[k] = (e1[k] * dv2 - e2[k] * dv1) / det;
+                top[k] = (e2[k] * du1 - e1[k] * du2) / det;
+            }
+            const Vector& n = normals.at(normal - 1);
+            EXPECT_GT(dot(cross(right, top), n), 0.0) << "mirrored: " << line;
+            if (std::abs(n[1]) < 0.5) {
+                EXPECT_GT(top[1], 0.0) << "upside down: " << line;
+            }
+        }
+    }
+    EXPECT_EQ(faces, normals.size());
+    return faces;
+}
+
+TEST(CommandLine, SampleLevelConvertsUprightWithoutDegenerateTriangles)
 {
     const std::string sample = read_file(MESHWRIGHT_SAMPLE_LEVEL);
     const Outcome outcome = run_with({{"sample.bsp", sample}}, {"sample.bsp", "sample.obj"});
     ASSERT_EQ(outcome.status, 0) << outcome.out;
     const std::string& obj = outcome.files.at("sample.obj");
-    size_t normals = 0;
-    for (size_t line = obj.find("\nvn "); line != std::string::npos; line = obj.find("\nvn ", line + 1)) {
-        ++normals;
-        const std::string text = obj.substr(line + 1, obj.find('\n', line + 1) - line - 1);
-        EXPECT_EQ(text.find("nan"), std::string::npos) << text;
-    }
-    EXPECT_EQ(normals, 64u);
+    EXPECT_EQ(obj.find("nan"), std::string::npos);
+    EXPECT_EQ(expect_pictures_upright(obj), 64u);
 }
 
 TEST(CommandLine, RunningOutOfMemoryIsReported)

@@ -125,6 +125,7 @@ void expect_textures(const tinygltf::Model& model)
             continue;
         const tinygltf::Image& image = model.images[model.textures[texture].source];
         EXPECT_EQ(image.mimeType, "image/png");
+        EXPECT_EQ(image.name, material.name);
         EXPECT_EQ(material.pbrMetallicRoughness.baseColorFactor, (std::vector<double>{1, 1, 1, 1}));
         const bool translucent = std::any_of(c.picture->pixels.begin(), c.picture->pixels.end(),
                                              [](const Rgba& p) { return p[3] != 255; });

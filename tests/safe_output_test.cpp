@@ -66,7 +66,7 @@ TEST(SafeOutput, FullDiskKeepsThePreviousFiles)
         {"the OBJ would replace the level",
          {"in.bsp", "in.bsp"},
          4096,
-         {fresh.closing_line + exception_line(messages::unwritable_obj), "", 1, previous}},
+         {fresh.closing_line + exception_line(messages::unopenable_obj), "", 1, previous}},
         {"the binary glTF file does not fit",
          {"in.bsp", "out.glb"},
          100,

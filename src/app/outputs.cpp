@@ -26,17 +26,20 @@ bool is_device_or_fifo(const fs::path& path)
     return fs::is_character_file(status) || fs::is_block_file(status) || fs::is_fifo(status);
 }
 
-void write_glb_output(const BspData& level, const fs::path& output, unsigned threads)
+TextureReport write_glb_output(const BspData& level, const fs::path& output, unsigned threads)
 {
     OutputFile glb(output, messages::unopenable_gltf, messages::unwritable_gltf);
     // Textures are found where the material file of an OBJ of that name
     // would point: beside the output.
+    TextureReport report{output.parent_path(), {}, {}};
     const auto textures_beside = [&](const std::vector<std::string>& names) {
-        return find_textures(output.parent_path(), names, threads);
+        report.names = names;
+        return find_textures(report.folder, names, threads, report.outcomes);
     };
     write_glb(level, glb, messages::unwritable_gltf, textures_beside);
     glb.finish();
     commit_outputs({&glb});
+    return report;
 }
 
 void write_obj_outputs(const BspData& level, const fs::path& output, const fs::path& level_file, unsigned threads)
@@ -68,14 +71,20 @@ void write_obj_outputs(const BspData& level, const fs::path& output, const fs::p
 
 } // namespace
 
-void write_outputs(const BspData& level, const fs::path& output, const fs::path& level_file, unsigned threads)
+std::optional<TextureReport> write_outputs(const BspData& level, const fs::path& output, const fs::path& level_file,
+                                           unsigned threads)
 {
-    if (names_binary_gltf(output)) {
-        check_vertex_indices(level);
-        write_glb_output(level, output, threads);
-    } else {
+    const bool gltf = names_binary_gltf(output);
+    // Replacing the level with its own conversion would lose it: a slip of
+    // tab completion, or a link, is refused before anything is written.
+    if (!level_file.empty() && same_file(output, level_file))
+        throw gltf ? messages::unopenable_gltf : messages::unopenable_obj;
+    if (!gltf) {
         write_obj_outputs(level, output, level_file, threads);
+        return std::nullopt;
     }
+    check_vertex_indices(level);
+    return write_glb_output(level, output, threads);
 }
 
 } // namespace meshwright

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 
+#include "app/textures.hpp"
 #include "bsp/bsp_data.hpp"
 
 namespace meshwright {
@@ -12,11 +14,13 @@ namespace meshwright {
 // first, and the two are put in place together. A destination that is no
 // regular file (a device, a FIFO) gets no material file beside it, unless
 // one stands ready there as a device or FIFO too. `level_file`, when given,
-// is never overwritten by the material file.
+// is never overwritten: an output that is the level file itself, by any
+// name or link, cannot be opened, and a material file that is gets its own
+// message. Returns what became of a glTF file's textures.
 //
 // Throws a message text when the level cannot be written as it stands or an
 // output cannot be written. `threads` as for write_obj().
-void write_outputs(const BspData& level, const std::filesystem::path& output,
-                   const std::filesystem::path& level_file = {}, unsigned threads = 0);
+std::optional<TextureReport> write_outputs(const BspData& level, const std::filesystem::path& output,
+                                           const std::filesystem::path& level_file = {}, unsigned threads = 0);
 
 } // namespace meshwright

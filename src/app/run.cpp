@@ -79,10 +79,10 @@ int convert(const Arguments& arguments)
         return 1;
     }
     const BspData level = load_bsp(input.get(), verbose, console_line);
-    // The input is closed before any output is opened, so an output path
-    // equal to the input path safely replaces the level.
     input.reset();
-    write_outputs(level, arguments.output_path, arguments.input_path);
+    const std::optional<TextureReport> textures = write_outputs(level, arguments.output_path, arguments.input_path);
+    if (textures)
+        console_line(texture_line(*textures, verbose));
     return 0;
 }
 

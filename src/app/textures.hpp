@@ -5,17 +5,33 @@
 #include <string>
 #include <vector>
 
+#include "bitmap/texture_files.hpp"
 #include "gltf/glb_writer.hpp"
 
 namespace meshwright {
 
-// The textures of a binary glTF file in `folder`: for each texture name, the
+// What a glTF run did with the textures of its materials, told on the
+// console after the reader's closing line.
+struct TextureReport {
+    std::filesystem::path folder;         // where the bitmaps were looked for
+    std::vector<std::string> names;       // each material's texture name
+    std::vector<TextureOutcome> outcomes; // one per name
+};
+
+// The textures of a glTF file in `folder`: for each texture name, the
 // bitmap that the material file would name beside it, as a PNG image;
-// nothing for a name without one, or whose file cannot be read or decoded.
-// Bitmaps are read, decoded and encoded on up to `threads` threads (0:
-// one per processor), each holding one bitmap at a time; the result does not
-// depend on how many.
+// nothing for a name without one, or whose file cannot be read or decoded,
+// with the reason in `outcomes`. Bitmaps are read, decoded and encoded on up
+// to `threads` threads (0: one per processor), each holding one bitmap at a
+// time; the result does not depend on how many.
 std::vector<std::optional<GlbTexture>> find_textures(const std::filesystem::path& folder,
-                                                     const std::vector<std::string>& names, unsigned threads);
+                                                     const std::vector<std::string>& names, unsigned threads,
+                                                     std::vector<TextureOutcome>& outcomes);
+
+// The console line on the textures: how many were embedded, from which
+// folder, and the bitmaps not found and those found but unreadable, as the
+// material file names them (a few, then how many more; all of them with
+// `every_name`).
+std::string texture_line(const TextureReport& report, bool every_name);
 
 } // namespace meshwright

@@ -127,21 +127,33 @@ std::optional<fs::path> only_match_but_for_case(const fs::path& folder, const st
     return found;
 }
 
-std::optional<std::vector<uint8_t>> read_bitmap(ReadOnlyFile& file)
+TextureFile unreadable()
 {
-    std::vector<uint8_t> bytes;
+    return {TextureOutcome::unreadable, {}};
+}
+
+TextureFile read_bitmap(ReadOnlyFile& file)
+{
+    if (!file.opened())
+        return unreadable();
+    TextureFile read{TextureOutcome::embedded, {}};
+    std::vector<uint8_t>& bytes = read.bytes;
     if (!file.read(bytes, static_cast<size_t>(std::min<uint64_t>(file.size(), bmp_head_bytes))))
-        return std::nullopt;
+        return unreadable();
     const uint64_t needed = bmp_bytes_needed(bytes);
     if (needed == 0 || needed > file.size())
-        return std::nullopt;
-    if (needed <= bytes.size()) {
+        return unreadable();
+    if (needed <= bytes.size())
         bytes.resize(static_cast<size_t>(needed));
-        return bytes;
-    }
-    if (!file.read(bytes, static_cast<size_t>(needed - bytes.size())))
-        return std::nullopt;
-    return bytes;
+    else if (!file.read(bytes, static_cast<size_t>(needed - bytes.size())))
+        return unreadable();
+    return read;
+}
+
+bool anything_named(const fs::path& path)
+{
+    std::error_code error;
+    return fs::exists(fs::symlink_status(path, error));
 }
 
 } // namespace
@@ -155,24 +167,25 @@ bool names_texture_inside(std::string_view name)
                         [](const std::string& part) { return part.empty() || part == "." || part == ".."; });
 }
 
-std::optional<std::vector<uint8_t>> read_texture_file(const fs::path& folder, std::string_view name)
+TextureFile read_texture_file(const fs::path& folder, std::string_view name)
 {
     if (!names_texture_inside(name))
-        return std::nullopt;
+        return {};
     std::vector<std::string> parts = parts_of(name);
     const std::string file_name = parts.back() + ".bmp";
     parts.pop_back();
     fs::path place = folder;
     for (const std::string& part : parts)
         place /= path_from_utf8(part);
-    ReadOnlyFile exact(place / path_from_utf8(file_name));
-    if (exact.opened())
-        return read_bitmap(exact);
-    const std::optional<fs::path> match = only_match_but_for_case(place.empty() ? fs::path(".") : place, file_name);
-    if (!match)
-        return std::nullopt;
-    ReadOnlyFile file(*match);
-    return file.opened() ? read_bitmap(file) : std::nullopt;
+    fs::path path = place / path_from_utf8(file_name);
+    if (!anything_named(path)) {
+        const std::optional<fs::path> match = only_match_but_for_case(place.empty() ? fs::path(".") : place, file_name);
+        if (!match)
+            return {};
+        path = *match;
+    }
+    ReadOnlyFile file(path);
+    return read_bitmap(file);
 }
 
 } // namespace meshwright

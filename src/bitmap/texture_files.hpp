@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -14,13 +13,22 @@ namespace meshwright {
 // elsewhere.
 bool names_texture_inside(std::string_view name);
 
+// What became of a texture: embedded, no file found for it, or a file found
+// that is no bitmap the converter reads.
+enum class TextureOutcome { embedded, not_found, unreadable };
+
+struct TextureFile {
+    TextureOutcome outcome = TextureOutcome::not_found;
+    std::vector<uint8_t> bytes; // the bitmap's, where it was read
+};
+
 // The bytes of the bitmap that the material file names for the texture
 // `name` (as its line gives it) beside an output in `folder`:
 // "<folder>/<name>.bmp", or else the one file in that folder whose name is
 // the same but for the case of ASCII letters (levels made on Windows). Only
 // a regular file is read, opened so that a FIFO or device never blocks,
-// and only as far as its header says it needs. Nothing when there is no
-// such bitmap, or it is cut short or no bitmap at all.
-std::optional<std::vector<uint8_t>> read_texture_file(const std::filesystem::path& folder, std::string_view name);
+// and only as far as its header says it needs: anything else found there,
+// a file cut short or no bitmap at all, is unreadable.
+TextureFile read_texture_file(const std::filesystem::path& folder, std::string_view name);
 
 } // namespace meshwright

@@ -203,16 +203,19 @@ class GlbJson {
     }
 
     // One image, texture and buffer view per material with a texture, in
-    // material order, all with the one sampler.
+    // material order, all with the one sampler. Images bear their material's
+    // name, so that a texture can be found by name in a 3D tool.
     void images()
     {
         uint64_t count = 0;
         std::string textures;
-        for (const std::optional<GlbTexture>& texture : textures_) {
-            if (!texture)
+        for (size_t i = 0; i < textures_.size(); ++i) {
+            if (!textures_[i])
                 continue;
             json_ += count == 0 ? R"(,"images":[)" : ",";
-            json_ += R"({"bufferView":)";
+            json_ += R"({"name":)";
+            append_json_string(json_, plan_.material_names()[i]);
+            json_ += R"(,"bufferView":)";
             append_uint(json_, first_image_view + count);
             json_ += R"(,"mimeType":"image/png"})";
             textures += count == 0 ? R"(,"textures":[)" : ",";
