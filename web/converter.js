@@ -91,8 +91,11 @@ async function openConverter(bytes, fileName, bitmaps = []) {
     const parts = outputs.map((output) => collectWrites(FS, '/output/' + output, devices++, folding));
     let status;
     try {
+      // From the outputs' folder, as on the command line, so that the
+      // report names it ".".
+      FS.chdir('/output');
       status = converter.ccall('convert_level', 'number', ['string', 'string', 'number'],
-                               [input, '/output/' + outputs[0], verbose ? 1 : 0]);
+                               [input, outputs[0], verbose ? 1 : 0]);
     } catch (error) {
       // Only a failure of the WebAssembly machine itself lands here, such
       // as running out of memory.
