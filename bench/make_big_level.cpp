@@ -13,6 +13,8 @@
 //   textured               the benchmark level over 64 texture names, with a
 //                          256 x 256 24-bit bitmap for each in textures/
 //                          beside OUTPUT (12 MB of pixels)
+//   missing_textures       1000 surfaces of 2 triangles, each with a texture
+//                          name of its own, none of whose bitmaps exists
 //
 //   make_big_level SHAPE OUTPUT
 #include <cmath>
@@ -140,6 +142,9 @@ LevelPlan level_of_shape(const std::string& shape)
     } else if (shape == "textured") {
         add_vertices(plan, random, 1'000'000);
         add_surfaces(plan, random, 10'000, 200, 150, false, bitmap_count);
+    } else if (shape == "missing_textures") {
+        add_vertices(plan, random, 65536);
+        add_surfaces(plan, random, 1000, 2, 10, false, 1000);
     } else if (shape == "one_triangle_surfaces") {
         add_vertices(plan, random, 65536);
         add_surfaces(plan, random, 1'000'000, 1, 3, false);
@@ -164,7 +169,7 @@ int main(int argc, char** argv)
     using namespace meshwright;
     if (argc != 3) {
         std::cerr << "usage: make_big_level benchmark|one_triangle_surfaces|one_big_surface|degenerate|small_triangles|"
-                     "over_preview_budget|textured OUTPUT\n";
+                     "over_preview_budget|textured|missing_textures OUTPUT\n";
         return 2;
     }
     try {

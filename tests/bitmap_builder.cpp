@@ -47,6 +47,11 @@ std::vector<BmpKind> bmp_kinds()
         {"32 bits, v4 header with alpha mask", 108, 32, true},
         {"32 bits, v5 header with alpha mask, top-down", 124, 32, true, true},
         {"24 bits, v5 header", 124, 24},
+        {"core header, 1-bit palette", 12, 1},
+        {"core header, 4-bit palette", 12, 4},
+        {"core header, 8-bit palette", 12, 8},
+        {"24 bits, pixels after a gap", 40, 24, false, false, 10},
+        {"4-bit palette, pixels after a gap", 40, 4, false, false, 6},
     };
 }
 
@@ -83,7 +88,7 @@ std::vector<uint8_t> bmp_file(const Picture& picture, const BmpKind& kind)
     const uint32_t entry_bytes = kind.header == 12 ? 3 : 4;
     const uint32_t masks = kind.bitfields && kind.header == 40 ? 12 : 0;
     const auto palette_bytes = static_cast<uint32_t>(palette.size()) * entry_bytes;
-    const uint32_t offset = 14 + kind.header + masks + palette_bytes;
+    const uint32_t offset = 14 + kind.header + masks + palette_bytes + kind.gap;
     std::vector<uint8_t> out = {'B', 'M'};
     put_u32(out, offset + row_bytes * picture.height);
     put_u32(out, 0);
@@ -125,6 +130,7 @@ std::vector<uint8_t> bmp_file(const Picture& picture, const BmpKind& kind)
         if (entry_bytes == 4)
             out.push_back(0);
     }
+    out.resize(out.size() + kind.gap, 0xA5);
     for (uint32_t row = 0; row < picture.height; ++row) {
         const uint32_t y = kind.top_down ? row : picture.height - 1 - row;
         std::vector<uint8_t> bytes(row_bytes, 0);

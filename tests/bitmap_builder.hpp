@@ -26,6 +26,7 @@ struct BmpKind {
     uint16_t bits = 24;      // 1, 4, 8, 16, 24 or 32
     bool bitfields = false;  // masks (16 bits: 5-6-5; 32 bits: B, G, R and alpha with a 108/124-byte header)
     bool top_down = false;   // a negative height
+    uint32_t gap = 0;        // bytes between the headers (and palette) and the pixels
 };
 
 // Every kind the converter reads; each one's picture uses only colours it

@@ -116,6 +116,15 @@ TEST(Bitmap, EveryKindDecodesToItsPictureAndItsPng)
             EXPECT_TRUE(zlib_check_holds(png));
         }
     }
+    // Translucent, though no pixel is wholly transparent.
+    const BmpKind alpha_kind = bmp_kinds()[10];
+    ASSERT_TRUE(alpha_kind.bits == 32 && alpha_kind.bitfields);
+    Picture faint = test_picture(3, 2, alpha_kind);
+    for (Rgba& pixel : faint.pixels)
+        pixel[3] = 200;
+    const std::optional<Bitmap> faint_bitmap = decode_bmp(bmp_file(faint, alpha_kind));
+    ASSERT_TRUE(faint_bitmap);
+    EXPECT_TRUE(faint_bitmap->alpha);
 }
 
 // Pictures that hardly compress (a grain, as in photographs) are stored,
@@ -163,6 +172,9 @@ TEST(Bitmap, BrokenAndHostileFilesDecodeToNothing)
     // The palette of a 2-colour file, whose pixels name colour 5.
     std::vector<uint8_t> short_palette = patched(indexed, 10, 14 + 40 + 2 * 4);
     short_palette.erase(short_palette.begin() + 14 + 40 + 8, short_palette.begin() + 14 + 40 + 256 * 4);
+    const BmpKind one_bit{"1-bit palette", 40, 1};
+    const std::vector<uint8_t> two_colours = bmp_file(test_picture(5, 3, one_bit), one_bit);
+    ASSERT_TRUE(decode_bmp(two_colours));
     const std::vector<uint8_t> huge = patched(patched(std::vector<uint8_t>(rgb.begin(), rgb.begin() + 100), 18, 100000), 22, 100000);
     struct Case {
         const char* name;
@@ -181,6 +193,7 @@ TEST(Bitmap, BrokenAndHostileFilesDecodeToNothing)
         {"pixels past the end", patched(rgb, 10, static_cast<uint32_t>(rgb.size()))},
         {"pixels inside the header", patched(rgb, 10, 20)},
         {"palette index out of range", short_palette},
+        {"a pixel names the entry one past the palette", patched(two_colours, 46, 1)},
         {"no palette for a palette bitmap", patched(indexed, 10, 14 + 40)},
         {"run-length compressed", patched(indexed, 30, 1)},
         {"unknown compression", patched(rgb, 30, 4)},
@@ -194,6 +207,8 @@ TEST(Bitmap, BrokenAndHostileFilesDecodeToNothing)
         EXPECT_FALSE(decode_bmp(c.file));
     }
     EXPECT_EQ(bmp_bytes_needed(huge), 0u) << "no size is claimed for a bitmap too large to read";
+    EXPECT_EQ(bmp_bytes_needed(patched(patched(rgb, 18, 4096), 22, 4096)), 54u + 4096 * 4096 * 3)
+        << "the largest bitmap read";
 }
 
 TEST(TextureFiles, NamesStayInsideTheOutputFolder)
@@ -218,6 +233,10 @@ TEST(TextureFiles, TheBitmapBesideTheOutputIsRead)
     write_file(dir.path("out/Crate.BMP"), bitmap);
     write_file(dir.path("out/twice/door.BMP"), bitmap);
     write_file(dir.path("out/twice/DOOR.bmp"), bitmap);
+    write_file(dir.path("out/ZONE.BMP"), bitmap);
+    fs::create_directories(dir.root() / "out" / "walls");
+    write_file(dir.path("out/walls/BRICK.bmp"), bitmap);
+    write_file(dir.path("out/brick.bmp"), with_tail);
     write_file(dir.path("escaped.bmp"), bitmap);
     write_file(dir.path("out/cut.bmp"), std::vector<uint8_t>(bitmap.begin(), bitmap.end() - 1));
     fs::create_directory(dir.root() / "out" / "folder.bmp");
@@ -235,19 +254,22 @@ TEST(TextureFiles, TheBitmapBesideTheOutputIsRead)
 #else
         {"twice/door", not_found},    // two such names: neither
 #endif
+        {"zone", embedded},
+        {"walls/brick", embedded},    // in the texture's own folder
+        {"WALLS/Brick", embedded},    // folders too
         {"../escaped", not_found},
         {"missing", not_found},
         {"cut", unreadable},
         {"folder", unreadable},
     };
-    const fs::path out = dir.root() / "out";
+    TextureFolder out(dir.root() / "out");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const TextureFile read = read_texture_file(out, c.name);
+        const TextureFile read = out.read(c.name);
         EXPECT_EQ(read.outcome, c.outcome);
         EXPECT_EQ(read.bytes, c.outcome == embedded ? bitmap : std::vector<uint8_t>{});
     }
-    EXPECT_EQ(read_texture_file(out, u8name(dir.root() / "escaped")).outcome, not_found);
+    EXPECT_EQ(out.read(u8name(dir.root() / "escaped")).outcome, not_found);
 }
 
 TEST(Textures, EachIsEmbeddedOrToldWhyNot)
@@ -293,6 +315,47 @@ TEST(Textures, TheConsoleLineNamesAFewOrAll)
         EXPECT_EQ(texture_line(c.report, c.every_name), c.line);
 }
 
+// In a sticky folder that everyone may write, a link that another user
+// planted on a bitmap's path is not followed: it would show a picture only
+// its victim may read.
+TEST(TextureFiles, LinksOtherUsersPlantAreNotFollowed)
+{
+#if defined(_WIN32)
+    GTEST_SKIP() << "Windows has no sticky folders";
+#else
+    if (geteuid() != 0)
+        GTEST_SKIP() << "links of another user need root to make";
+    constexpr unsigned other_user = 65534;
+    const BmpKind kind{"24 bits", 40, 24};
+    TempDir dir;
+    fs::create_directory(dir.root() / "private");
+    write_file(dir.path("private/secret.bmp"), bmp_file(test_picture(2, 2, kind), kind));
+    fs::create_directory(dir.root() / "st");
+    fs::permissions(dir.root() / "st", fs::perms(01777));
+    struct Case {
+        const char* link;
+        const char* target;
+        const char* texture;
+        unsigned owner;
+        TextureOutcome outcome;
+    };
+    const Case cases[] = {
+        {"st/a.bmp", "../private/secret.bmp", "a", other_user, TextureOutcome::unreadable},
+        {"st/B.bmp", "../private/secret.bmp", "b", other_user, TextureOutcome::unreadable},
+        {"st/c", "../private", "c/secret", other_user, TextureOutcome::unreadable},
+        {"st/e.bmp", "../private/secret.bmp", "e", 0, TextureOutcome::embedded},
+        {"st/f", "../private", "f/secret", 0, TextureOutcome::embedded},
+    };
+    TextureFolder folder(dir.root() / "st");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.link);
+        fs::create_symlink(c.target, dir.root() / c.link);
+        ASSERT_EQ(lchown(dir.path(c.link).c_str(), c.owner, c.owner), 0);
+        EXPECT_EQ(folder.read(c.texture).outcome, c.outcome);
+    }
+#endif
+}
+
 TEST(TextureFiles, SpecialFilesAreNeverRead)
 {
 #if defined(_WIN32)
@@ -302,8 +365,9 @@ TEST(TextureFiles, SpecialFilesAreNeverRead)
     ASSERT_EQ(mkfifo(dir.path("pipe.bmp").c_str(), 0644), 0);
     fs::create_symlink("/dev/zero", dir.root() / "zero.bmp");
     // Both would block or never end if they were read.
-    EXPECT_EQ(read_texture_file(dir.root(), "pipe").outcome, TextureOutcome::unreadable);
-    EXPECT_EQ(read_texture_file(dir.root(), "zero").outcome, TextureOutcome::unreadable);
+    TextureFolder folder(dir.root());
+    EXPECT_EQ(folder.read("pipe").outcome, TextureOutcome::unreadable);
+    EXPECT_EQ(folder.read("zero").outcome, TextureOutcome::unreadable);
 #endif
 }
 

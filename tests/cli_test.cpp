@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "base/messages.hpp"
+#include "bitmap_builder.hpp"
 #include "level_builder.hpp"
 #include "program_runner.hpp"
 #include "temp_dir.hpp"
@@ -170,6 +171,18 @@ TEST(CommandLine, FileNamesMayHoldAnyCharacter)
     EXPECT_EQ(
         outcome,
         (Outcome{closing_line, "", 0, {{input, level}, {output, expected_obj(material)}, {material, expected_mtl}}}));
+
+    // A texture name that is not UTF-8 (Latin-1 here) names no bitmap where
+    // names are UTF-16, and fails nothing.
+    LevelPlan plan;
+    plan.models = {"m"};
+    plan.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 1}};
+    add_surface(plan, 0, "mur\xE9", {{0, 1, 2}});
+    const std::string latin = bytes_text(build_level(plan));
+    outcome = run_with({{"in.bsp", latin}}, {"in.bsp", "out.glb"});
+    EXPECT_EQ(outcome.out, "final position: " + std::to_string(latin.size()) +
+                               " counter: \ntextures: 0 of 1 embedded from .; not found: mur\xE9.bmp\n");
+    EXPECT_EQ(outcome.status, 0);
 }
 
 // An output whose file name ends in ".glb", in any case, is one binary glTF
@@ -365,6 +378,21 @@ TEST(CommandLine, RunningOutOfMemoryIsReported)
     EXPECT_EQ(outcome.err, "");
     EXPECT_EQ(outcome.status, 1);
     EXPECT_EQ(outcome.files.size(), 1u);
+
+    // A texture of 4096 x 4096 pixels in 2 MB, whose picture does not fit:
+    // the texture threads' failure is the run's, never a success without it.
+    const BmpKind one_bit{"1-bit palette", 40, 1};
+    std::vector<uint8_t> bitmap = bmp_file(test_picture(1, 1, one_bit), one_bit);
+    set_u32(bitmap, 18, 4096);
+    set_u32(bitmap, 22, 4096);
+    bitmap.resize(bitmap.size() - 4 + 512 * 4096);
+    TempDir textured;
+    write_file(textured.path("in.bsp"), std::vector<uint8_t>(level.begin(), level.end()));
+    write_file(textured.path("wall.bmp"), bitmap);
+    outcome = run_in(textured, {"meshwright", "in.bsp", "out.glb"}, {.address_space = 64 << 20});
+    EXPECT_EQ(outcome.out, closing_line + exception_line(messages::out_of_memory));
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.files.size(), 2u);
 #endif
 }
 

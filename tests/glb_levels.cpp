@@ -154,6 +154,11 @@ std::vector<TextureCase> texture_cases()
             huge[at + i] = static_cast<uint8_t>(100000u >> (8 * i));
     }
     cases.push_back({"crate", "Crate.BMP", bmp_file(crate, rgb), crate});
+    // Looked up by their bytes, not by the names they read as.
+    const Picture cafe = test_picture(3, 3, rgb);
+    const Picture other_cafe = test_picture(4, 2, rgb);
+    cases.push_back({"caf\xE9", "caf\xE9.bmp", bmp_file(cafe, rgb), cafe});
+    cases.push_back({"caf\xFF", "caf\xFF.bmp", bmp_file(other_cafe, rgb), other_cafe});
     cases.push_back({"missing", "", {}, std::nullopt});
     cases.push_back({"cut_short", "cut_short.bmp", cut, std::nullopt});
     cases.push_back({"huge", "huge.bmp", huge, std::nullopt});

@@ -22,6 +22,7 @@
 
 #include "app/outputs.hpp"
 #include "bsp/bsp_reader.hpp"
+#include "gltf/json_text.hpp"
 #include "glb_levels.hpp"
 #include "level_builder.hpp"
 #include "temp_dir.hpp"
@@ -524,7 +525,7 @@ void expect_gltf_matches_obj(const std::string& name, const std::vector<uint8_t>
     for (const ExpectedSurface& surface : obj.surfaces) {
         obj_triangles.insert(obj_triangles.end(), surface.triangles.begin(), surface.triangles.end());
         obj_tex_coords.insert(obj_tex_coords.end(), surface.tex_coords.begin(), surface.tex_coords.end());
-        obj_materials.insert(surface.texture);
+        obj_materials.insert(readable_name(surface.texture)); // names that read alike are one glTF material
     }
     ASSERT_EQ(glb.triangles.size(), obj_triangles.size());
     EXPECT_EQ(glb.materials.size(), obj_materials.size());
@@ -578,7 +579,7 @@ TEST(Interop, EmbeddedTexturesLoadInAssimp)
         ASSERT_TRUE(scene) << importer.GetErrorString();
         std::map<std::string, bool> textured;
         for (const TextureCase& c : texture_cases())
-            textured[c.texture] = c.picture.has_value();
+            textured.emplace(readable_name(c.texture), c.picture.has_value());
         unsigned with_texture = 0;
         for (unsigned m = 0; m < scene->mNumMaterials; ++m) {
             aiString name;

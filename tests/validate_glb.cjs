@@ -14,9 +14,12 @@ async function main() {
   const levels = fs.readdirSync(levelFolder).filter((name) => name.endsWith('.bsp'))
     .map((name) => path.join(levelFolder, name));
   levels.push(sample);
+  // Names as bytes: some bitmaps' names are not UTF-8.
+  const inside = (folder, name) => Buffer.concat([Buffer.from(folder + path.sep), name]);
   for (const folder of [levelFolder, path.dirname(sample)]) {
-    for (const name of fs.readdirSync(folder).filter((name) => name.toLowerCase().endsWith('.bmp')))
-      fs.copyFileSync(path.join(folder, name), path.join(workFolder, name));
+    for (const name of fs.readdirSync(folder, { encoding: 'buffer' })
+      .filter((name) => name.toString('latin1').toLowerCase().endsWith('.bmp')))
+      fs.copyFileSync(inside(folder, name), inside(workFolder, name));
   }
   let failed = 0;
   for (const level of levels) {

@@ -18,10 +18,9 @@ namespace {
 // Names shown on the console line before "and N more".
 constexpr size_t names_shown = 3;
 
-std::optional<GlbTexture> texture_of(const std::filesystem::path& folder, const std::string& name,
-                                     TextureOutcome& outcome)
+std::optional<GlbTexture> texture_of(TextureFolder& folder, const std::string& name, TextureOutcome& outcome)
 {
-    const TextureFile file = read_texture_file(folder, name);
+    const TextureFile file = folder.read(name);
     outcome = file.outcome;
     if (file.outcome != TextureOutcome::embedded)
         return std::nullopt;
@@ -63,13 +62,14 @@ std::vector<std::optional<GlbTexture>> find_textures(const std::filesystem::path
 {
     std::vector<std::optional<GlbTexture>> found(names.size());
     outcomes.assign(names.size(), TextureOutcome::not_found);
+    TextureFolder bitmaps(folder);
     std::atomic<size_t> next{0};
     std::mutex failure_mutex;
     std::exception_ptr failure;
     const auto work = [&] {
         for (size_t i; (i = next++) < names.size();) {
             try {
-                found[i] = texture_of(folder, names[i], outcomes[i]);
+                found[i] = texture_of(bitmaps, names[i], outcomes[i]);
             } catch (...) {
                 const std::lock_guard lock(failure_mutex);
                 failure = std::current_exception();

@@ -16,7 +16,9 @@
 #endif
 
 #include "base/file_names.hpp"
+#include "base/utf8.hpp"
 #include "bitmap/bitmap.hpp"
+#include "io/links.hpp"
 
 namespace meshwright {
 
@@ -41,10 +43,13 @@ std::vector<std::string> parts_of(std::string_view name)
     return parts;
 }
 
-bool same_but_for_ascii_case(std::string_view a, std::string_view b)
+std::string lower_ascii(std::string text)
 {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
 }
 
 // An open file that is read as far as asked, and closed.
@@ -60,8 +65,9 @@ class ReadOnlyFile {
             close();
         size_ = descriptor_ >= 0 ? static_cast<uint64_t>(info.st_size) : 0;
 #else
-        // Without blocking: a FIFO would wait for a writer.
-        descriptor_ = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        // Without blocking: a FIFO would wait for a writer. The path's links
+        // have been followed already: one put there since is not.
+        descriptor_ = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW);
         struct stat info {};
         if (descriptor_ >= 0 && (fstat(descriptor_, &info) != 0 || !S_ISREG(info.st_mode)))
             close();
@@ -112,21 +118,6 @@ class ReadOnlyFile {
     uint64_t size_ = 0;
 };
 
-// The one entry of `folder` named `file_name` but for case, if exactly one.
-std::optional<fs::path> only_match_but_for_case(const fs::path& folder, const std::string& file_name)
-{
-    std::optional<fs::path> found;
-    std::error_code error;
-    for (fs::directory_iterator entry(folder, error), end; !error && entry != end; entry.increment(error)) {
-        if (!same_but_for_ascii_case(utf8_from_path(entry->path().filename()), file_name))
-            continue;
-        if (found)
-            return std::nullopt;
-        found = entry->path();
-    }
-    return found;
-}
-
 TextureFile unreadable()
 {
     return {TextureOutcome::unreadable, {}};
@@ -167,25 +158,61 @@ bool names_texture_inside(std::string_view name)
                         [](const std::string& part) { return part.empty() || part == "." || part == ".."; });
 }
 
-TextureFile read_texture_file(const fs::path& folder, std::string_view name)
+std::optional<fs::path> TextureFolder::entry_but_for_case(const fs::path& folder, const std::string& name)
 {
-    if (!names_texture_inside(name))
-        return {};
-    std::vector<std::string> parts = parts_of(name);
-    const std::string file_name = parts.back() + ".bmp";
-    parts.pop_back();
-    fs::path place = folder;
-    for (const std::string& part : parts)
-        place /= path_from_utf8(part);
-    fs::path path = place / path_from_utf8(file_name);
-    if (!anything_named(path)) {
-        const std::optional<fs::path> match = only_match_but_for_case(place.empty() ? fs::path(".") : place, file_name);
-        if (!match)
-            return {};
-        path = *match;
+    const std::lock_guard lock(mutex_);
+    auto [listing, fresh] = listings_.try_emplace(folder);
+    if (fresh) {
+        std::error_code error;
+        for (fs::directory_iterator entry(folder.empty() ? fs::path(".") : folder, error), end; !error && entry != end;
+             entry.increment(error)) {
+            const fs::path entry_name = entry->path().filename();
+            const auto [place, first] = listing->second.try_emplace(lower_ascii(utf8_from_path(entry_name)), entry_name);
+            if (!first)
+                place->second.reset();
+        }
     }
-    ReadOnlyFile file(path);
-    return read_bitmap(file);
+    const auto found = listing->second.find(lower_ascii(name));
+    return found == listing->second.end() ? std::nullopt : found->second;
+}
+
+std::optional<fs::path> TextureFolder::find(std::string_view name)
+{
+#if defined(_WIN32)
+    // Windows' names are UTF-16: bytes that are not UTF-8 name no file there.
+    if (!is_utf8(name))
+        return std::nullopt;
+#endif
+    if (!names_texture_inside(name))
+        return std::nullopt;
+    std::vector<std::string> parts = parts_of(name);
+    parts.back() += ".bmp";
+    fs::path place = folder_;
+    for (const std::string& part : parts) {
+        const fs::path exact = path_from_utf8(part);
+        if (anything_named(place / exact)) {
+            place /= exact;
+            continue;
+        }
+        const std::optional<fs::path> match = entry_but_for_case(place, part);
+        if (!match)
+            return std::nullopt;
+        place /= *match;
+    }
+    return place;
+}
+
+TextureFile TextureFolder::read(std::string_view name)
+{
+    const std::optional<fs::path> found = find(name);
+    if (!found)
+        return {};
+    // A link that another user planted is not followed.
+    const std::optional<fs::path> file = follow_links(*found);
+    if (!file)
+        return unreadable();
+    ReadOnlyFile bitmap(*file);
+    return read_bitmap(bitmap);
 }
 
 } // namespace meshwright

@@ -2,6 +2,9 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
+#include <mutex>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -22,13 +25,35 @@ struct TextureFile {
     std::vector<uint8_t> bytes; // the bitmap's, where it was read
 };
 
-// The bytes of the bitmap that the material file names for the texture
-// `name` (as its line gives it) beside an output in `folder`:
-// "<folder>/<name>.bmp", or else the one file in that folder whose name is
-// the same but for the case of ASCII letters (levels made on Windows). Only
-// a regular file is read, opened so that a FIFO or device never blocks,
-// and only as far as its header says it needs: anything else found there,
-// a file cut short or no bitmap at all, is unreadable.
-TextureFile read_texture_file(const std::filesystem::path& folder, std::string_view name);
+// Finds and reads the bitmaps that the material file names beside an output
+// in one folder, for one run, from any number of threads at once.
+class TextureFolder {
+  public:
+    explicit TextureFolder(std::filesystem::path folder) : folder_(std::move(folder)) {}
+
+    // The bitmap for the texture `name` (as the material file's line gives
+    // it): "<folder>/<name>.bmp", where each folder part and the file name
+    // that is not there by its exact name may be the one entry of its
+    // folder that differs only in the case of ASCII letters (levels made on
+    // Windows). A name that is not UTF-8 is looked up by its bytes where
+    // the system's names are bytes, and is not found elsewhere. Links on the
+    // way are followed as for outputs: in a sticky folder everyone may write,
+    // only the caller's or the folder owner's. Only a regular file is read,
+    // opened so that a FIFO or device never blocks, and only as far as its
+    // header says it needs: anything else found there, a file cut short or
+    // no bitmap at all, is unreadable.
+    TextureFile read(std::string_view name);
+
+  private:
+    std::optional<std::filesystem::path> find(std::string_view name);
+    std::optional<std::filesystem::path> entry_but_for_case(const std::filesystem::path& folder,
+                                                            const std::string& name);
+
+    std::filesystem::path folder_;
+    std::mutex mutex_;
+    // Each folder's entries listed once, by their names in lower ASCII
+    // case: the one entry of that name, or nothing for two or more.
+    std::map<std::filesystem::path, std::map<std::string, std::optional<std::filesystem::path>>> listings_;
+};
 
 } // namespace meshwright
