@@ -15,6 +15,9 @@
 //                          beside OUTPUT (12 MB of pixels)
 //   missing_textures       1000 surfaces of 2 triangles, each with a texture
 //                          name of its own, none of whose bitmaps exists
+//   large_textures         300 surfaces of 2 triangles, each with a texture
+//                          name of its own, and a 1024 x 1024 24-bit bitmap of
+//                          noise for each in textures/ beside OUTPUT (900 MB)
 //
 //   make_big_level SHAPE OUTPUT
 #include <cmath>
@@ -114,14 +117,15 @@ LevelPlan grid_layers(std::mt19937& random, size_t layers)
     return plan;
 }
 
-void write_bitmaps(const std::filesystem::path& folder)
+// `count` bitmaps of `size` x `size` pixels; `grain` up to 255 is noise.
+void write_bitmaps(const std::filesystem::path& folder, size_t count, uint32_t size, int grain_size)
 {
     std::filesystem::create_directories(folder);
     const BmpKind kind{"24 bits", 40, 24};
     std::mt19937 random(64);
-    std::uniform_int_distribution<int> grain(0, 31);
-    for (size_t t = 0; t < bitmap_count; ++t) {
-        Picture picture = test_picture(bitmap_size, bitmap_size, kind);
+    std::uniform_int_distribution<int> grain(0, grain_size);
+    for (size_t t = 0; t < count; ++t) {
+        Picture picture = test_picture(size, size, kind);
         // Each its own, and with a grain, as photographed textures have:
         // they do not compress much.
         for (Rgba& pixel : picture.pixels) {
@@ -142,6 +146,9 @@ LevelPlan level_of_shape(const std::string& shape)
     } else if (shape == "textured") {
         add_vertices(plan, random, 1'000'000);
         add_surfaces(plan, random, 10'000, 200, 150, false, bitmap_count);
+    } else if (shape == "large_textures") {
+        add_vertices(plan, random, 65536);
+        add_surfaces(plan, random, 300, 2, 10, false, 300);
     } else if (shape == "missing_textures") {
         add_vertices(plan, random, 65536);
         add_surfaces(plan, random, 1000, 2, 10, false, 1000);
@@ -169,13 +176,16 @@ int main(int argc, char** argv)
     using namespace meshwright;
     if (argc != 3) {
         std::cerr << "usage: make_big_level benchmark|one_triangle_surfaces|one_big_surface|degenerate|small_triangles|"
-                     "over_preview_budget|textured|missing_textures OUTPUT\n";
+                     "over_preview_budget|textured|missing_textures|large_textures OUTPUT\n";
         return 2;
     }
     try {
         write_file(argv[2], build_level(level_of_shape(argv[1])));
+        const std::filesystem::path textures = std::filesystem::path(argv[2]).parent_path() / "textures";
         if (std::string(argv[1]) == "textured")
-            write_bitmaps(std::filesystem::path(argv[2]).parent_path() / "textures");
+            write_bitmaps(textures, bitmap_count, bitmap_size, 31);
+        else if (std::string(argv[1]) == "large_textures")
+            write_bitmaps(textures, 300, 1024, 255);
     } catch (const std::exception& error) {
         std::cerr << "make_big_level: " << error.what() << "\n";
         return 1;

@@ -14,7 +14,7 @@
 # Conversions and copies alternate, run by run, so that both see the same
 # machine.
 # Needs GNU time for the peak memory (Debian package time) and taskset.
-#   [RUNS=9] [SHAPES="benchmark sample ..."] [TEXTURES=on|off] bench/run.sh [BUILD_DIR] [WORK_DIR]
+#   [RUNS=9] [SHAPES="benchmark sample ..."] [TEXTURES=on|off] [LARGE_TEXTURES=off|on] bench/run.sh [BUILD_DIR] [WORK_DIR]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build-bench}
@@ -136,4 +136,21 @@ awk -v o="$(median < obj.txt)" -v g="$(median < glb.txt)" 'BEGIN {
   printf "%-32s %9.3f %9.3f %9.3f %9.3f\n", "1000 names beside 20,000 files", o, g, g - o, 0.1
 }'
 rm -f missing/out.obj missing/out.mtl missing/out.glb
+# Large textures (LARGE_TEXTURES=on: about 2 GB of disk): 300 bitmaps of
+# 1024 x 1024 24-bit noise; the peak memory of a .glb and a .gltf run, whose
+# goal is 200 MiB whatever the textures, and their times.
+if [ "${LARGE_TEXTURES:-off}" = on ]; then
+  mkdir -p large
+  [ -f large/large.bsp ] || "$build/bench/make_big_level" large_textures large/large.bsp
+  printf '\n%-32s %9s %9s %9s %9s\n' "300 x 1024x1024 textures" "s" "peak MiB" "goal" "MB"
+  for form in glb gltf; do
+    : > large.txt
+    for _ in $(seq 3); do seconds "$build/meshwright" large/large.bsp large/out.$form >> large.txt; done
+    peak=$(/usr/bin/time -f %M "$build/meshwright" large/large.bsp large/out.$form 2>&1 >/dev/null | tail -n 1)
+    awk -v f="$form" -v t="$(median < large.txt)" -v p="$peak" -v b="$(stat -c %s large/out.$form)" 'BEGIN {
+      printf "%-32s %9.2f %9.1f %9.1f %9.1f\n", "to ." f, t, p / 1024, 200, b / 1e6
+    }'
+    rm -f large/out.$form
+  done
+fi
 rm -f copy.obj new.obj out.obj out.mtl out.glb ./*.txt

@@ -185,12 +185,14 @@ TEST(CommandLine, FileNamesMayHoldAnyCharacter)
     EXPECT_EQ(outcome.status, 0);
 }
 
-// An output whose file name ends in ".glb", in any case, is one binary glTF
-// file: no material file is written or looked at.
+// An output whose file name ends in ".glb" or ".gltf", in any case, is one
+// glTF file, binary or JSON: no material file is written or looked at.
 TEST(CommandLine, GlbOutputsAreBinaryGltf)
 {
     const std::string glb = run_with({{"in.bsp", level}}, {"in.bsp", "level.glb"}).files.at("level.glb");
     ASSERT_EQ(glb.substr(0, 4), "glTF");
+    const std::string gltf = run_with({{"in.bsp", level}}, {"in.bsp", "level.gltf"}).files.at("level.gltf");
+    ASSERT_EQ(gltf.substr(0, 9), "{\"asset\":");
     struct Case {
         std::string output;
         std::map<std::string, std::string> files;
@@ -202,6 +204,9 @@ TEST(CommandLine, GlbOutputsAreBinaryGltf)
         {"x.glb.obj", {{"x.glb.obj", expected_obj("x.glb.mtl")}, {"x.glb.mtl", expected_mtl}}, ""},
         // The material file it would have is left alone.
         {"out.glb", {{"out.glb", glb}, {"out.mtl", "mine\n"}}},
+        {"LEVEL.GlTf", {{"LEVEL.GlTf", gltf}}},
+        {"out.gltf", {{"out.gltf", gltf}, {"out.mtl", "mine\n"}}},
+        {"x.gltf.obj", {{"x.gltf.obj", expected_obj("x.gltf.mtl")}, {"x.gltf.mtl", expected_mtl}}, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.output);
@@ -220,6 +225,14 @@ TEST(CommandLine, GlbOutputsAreBinaryGltf)
         if (c.output.starts_with("maps.d")) {
             EXPECT_EQ(folder_contents(dir.path("maps.d/v1.2")), (std::map<std::string, std::string>{{"level.GlB", glb}}));
         }
+    }
+    // With its bitmap beside: embedded, and nothing else left beside.
+    const BmpKind kind{"24 bits", 40, 24};
+    const std::vector<uint8_t> bitmap = bmp_file(test_picture(3, 3, kind), kind);
+    for (const char* output : {"out.glb", "out.gltf"}) {
+        const Outcome outcome = run_with({{"in.bsp", level}, {"wall.bmp", bytes_text(bitmap)}}, {"in.bsp", output});
+        EXPECT_EQ(outcome.out, closing_line + "textures: 1 of 1 embedded from .\n");
+        EXPECT_EQ(outcome.files.size(), 3u);
     }
 }
 

@@ -1,6 +1,6 @@
 # Converts levels with the Windows program (under Wine) and with the Linux
 # program, the bitmaps beside each level beside its outputs, and compares
-# their OBJ, material and binary glTF files (textures and all) byte for byte,
+# their OBJ, material and glTF files (textures and all) byte for byte,
 # except for OBJ lines that hold NaN: "%f" writes it in each C library's own
 # way.
 #   cmake -DWINDOWS_PROGRAM=meshwright.exe -DEMULATOR="env|WINEDEBUG=-all|wine64"
@@ -20,7 +20,7 @@ function(convert program level folder)
   if(bitmaps)
     file(COPY ${bitmaps} DESTINATION "${folder}")
   endif()
-  foreach(output level.obj level.glb)
+  foreach(output level.obj level.glb level.gltf)
     execute_process(COMMAND ${program} "${level}" ${output} WORKING_DIRECTORY "${folder}" RESULT_VARIABLE status
                     OUTPUT_QUIET)
     if(NOT status EQUAL 0)
@@ -49,10 +49,12 @@ foreach(level IN LISTS levels)
     file(SIZE "${WORK}/${name}-linux/${file}" size)
     message(STATUS "${name}: ${file} the same on both systems (${size} bytes on Linux)")
   endforeach()
-  file(SHA256 "${WORK}/${name}-windows/level.glb" windows_hash)
-  file(SHA256 "${WORK}/${name}-linux/level.glb" linux_hash)
-  if(NOT windows_hash STREQUAL linux_hash)
-    message(FATAL_ERROR "level.glb of ${level} differs between Windows and Linux")
-  endif()
-  message(STATUS "${name}: level.glb the same on both systems")
+  foreach(file level.glb level.gltf)
+    file(SHA256 "${WORK}/${name}-windows/${file}" windows_hash)
+    file(SHA256 "${WORK}/${name}-linux/${file}" linux_hash)
+    if(NOT windows_hash STREQUAL linux_hash)
+      message(FATAL_ERROR "${file} of ${level} differs between Windows and Linux")
+    endif()
+    message(STATUS "${name}: ${file} the same on both systems")
+  endforeach()
 endforeach()

@@ -31,9 +31,11 @@ namespace fs = std::filesystem;
 struct Converted {
     BspData level;
     std::vector<uint8_t> glb;
+    std::string gltf;
 };
 
-// The level converted to level.glb in `dir`, with its files beside.
+// The level converted to level.glb and level.gltf in `dir`, with its files
+// beside.
 Converted converted_glb(const TempDir& dir, const NamedLevel& named)
 {
     write_file(dir.path("level.bsp"), named.bytes);
@@ -43,8 +45,9 @@ Converted converted_glb(const TempDir& dir, const NamedLevel& named)
     BspData level = load_bsp(file, false, [](std::string_view) {});
     std::fclose(file);
     write_outputs(level, dir.root() / "level.glb");
+    write_outputs(level, dir.root() / "level.gltf");
     const std::string bytes = read_file(dir.path("level.glb"));
-    return {std::move(level), std::vector<uint8_t>(bytes.begin(), bytes.end())};
+    return {std::move(level), std::vector<uint8_t>(bytes.begin(), bytes.end()), read_file(dir.path("level.gltf"))};
 }
 
 // The elements of an accessor as numbers.
@@ -169,6 +172,28 @@ TEST(GlbOracle, EveryTestLevelReadsBackAsTheLevel)
         EXPECT_EQ(model.buffers.size(), has_triangles ? 1u : 0u);
         if (named.name == "textured")
             expect_textures(model);
+
+        // The JSON form holds the same, its data inside as data: URIs.
+        tinygltf::Model json_model;
+        ASSERT_TRUE(loader.LoadASCIIFromString(&json_model, &error, &warning, converted.gltf.data(),
+                                               static_cast<unsigned>(converted.gltf.size()), ""))
+            << error;
+        EXPECT_EQ(error + warning, "");
+        EXPECT_TRUE(json_model.nodes == model.nodes && json_model.meshes == model.meshes &&
+                    json_model.materials == model.materials && json_model.accessors == model.accessors &&
+                    json_model.textures == model.textures && json_model.samplers == model.samplers);
+        ASSERT_EQ(json_model.images.size(), model.images.size());
+        for (size_t i = 0; i < model.images.size(); ++i) {
+            EXPECT_EQ(json_model.images[i].name, model.images[i].name);
+            EXPECT_TRUE(json_model.images[i].image == model.images[i].image) << "image " << i;
+        }
+        ASSERT_EQ(json_model.buffers.size(), model.buffers.size());
+        if (has_triangles) {
+            const std::vector<unsigned char>& binary = model.buffers[0].data;
+            const std::vector<unsigned char>& data = json_model.buffers[0].data;
+            ASSERT_LE(data.size(), binary.size());
+            EXPECT_TRUE(std::equal(data.begin(), data.end(), binary.begin())) << "the geometry's bytes";
+        }
     }
 }
 

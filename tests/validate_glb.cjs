@@ -1,5 +1,5 @@
-// Converts every level in a folder, and the sample, to binary glTF with the
-// Linux program, with the bitmaps of the level folder (and the sample's)
+// Converts every level in a folder, and the sample, to binary glTF and to
+// glTF's JSON form with the Linux program, with the bitmaps of the level folder (and the sample's)
 // beside the outputs, and has the Khronos glTF validator check each file:
 // any error or warning fails; infos are listed.
 //   node validate_glb.cjs CONVERTER LEVEL_FOLDER WORK_FOLDER SAMPLE
@@ -22,8 +22,9 @@ async function main() {
       fs.copyFileSync(inside(folder, name), inside(workFolder, name));
   }
   let failed = 0;
-  for (const level of levels) {
-    const output = path.join(workFolder, path.basename(level, '.bsp') + '.glb');
+  const outputs = levels.flatMap((level) => ['.glb', '.gltf'].map((form) => [level, form]));
+  for (const [level, form] of outputs) {
+    const output = path.join(workFolder, path.basename(level, '.bsp') + form);
     const run = spawnSync(converter, [level, output], { encoding: 'utf8' });
     if (run.status !== 0) {
       console.log(`${level}: the converter failed with status ${run.status}: ${run.stdout}`);
@@ -40,7 +41,7 @@ async function main() {
     if (numErrors > 0 || numWarnings > 0)
       failed++;
   }
-  console.log(`${levels.length - failed} passed, ${failed} failed`);
+  console.log(`${outputs.length - failed} passed, ${failed} failed`);
   process.exit(failed > 0 ? 1 : 0);
 }
 

@@ -26,19 +26,19 @@ bool is_device_or_fifo(const fs::path& path)
     return fs::is_character_file(status) || fs::is_block_file(status) || fs::is_fifo(status);
 }
 
-TextureReport write_glb_output(const BspData& level, const fs::path& output, unsigned threads)
+TextureReport write_gltf_output(const BspData& level, const fs::path& output, GltfForm form, unsigned threads)
 {
-    OutputFile glb(output, messages::unopenable_gltf, messages::unwritable_gltf);
+    OutputFile gltf(output, messages::unopenable_gltf, messages::unwritable_gltf);
     // Textures are found where the material file of an OBJ of that name
     // would point: beside the output.
     TextureReport report{output.parent_path(), {}, {}};
-    const auto textures_beside = [&](const std::vector<std::string>& names) {
+    const auto textures_beside = [&](const std::vector<std::string>& names, const TextureTaker& take) {
         report.names = names;
-        return find_textures(report.folder, names, threads, report.outcomes);
+        find_textures(report.folder, names, threads, report.outcomes, take);
     };
-    write_glb(level, glb, messages::unwritable_gltf, textures_beside);
-    glb.finish();
-    commit_outputs({&glb});
+    write_gltf(level, gltf, form, messages::unwritable_gltf, textures_beside);
+    gltf.finish();
+    commit_outputs({&gltf});
     return report;
 }
 
@@ -74,7 +74,7 @@ void write_obj_outputs(const BspData& level, const fs::path& output, const fs::p
 std::optional<TextureReport> write_outputs(const BspData& level, const fs::path& output, const fs::path& level_file,
                                            unsigned threads)
 {
-    const bool gltf = names_binary_gltf(output);
+    const bool gltf = names_binary_gltf(output) || names_json_gltf(output);
     // Replacing the level with its own conversion would lose it: a slip of
     // tab completion, or a link, is refused before anything is written.
     if (!level_file.empty() && same_file(output, level_file))
@@ -84,7 +84,7 @@ std::optional<TextureReport> write_outputs(const BspData& level, const fs::path&
         return std::nullopt;
     }
     check_vertex_indices(level);
-    return write_glb_output(level, output, threads);
+    return write_gltf_output(level, output, names_binary_gltf(output) ? GltfForm::binary : GltfForm::json, threads);
 }
 
 } // namespace meshwright

@@ -9,7 +9,8 @@
 namespace meshwright {
 
 // Writes the level to `output`: as one binary glTF file when its name ends
-// in ".glb" (in any case), otherwise as an OBJ file with its material file
+// in ".glb" (in any case), as one JSON glTF file when it ends in ".gltf",
+// otherwise as an OBJ file with its material file
 // beside it, both or neither: each is written completely into a temporary file
 // first, and the two are put in place together. A destination that is no
 // regular file (a device, a FIFO) gets no material file beside it, unless

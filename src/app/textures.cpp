@@ -1,7 +1,8 @@
 #include "app/textures.hpp"
 
 #include <algorithm>
-#include <atomic>
+#include <condition_variable>
+#include <map>
 #include <exception>
 #include <mutex>
 #include <thread>
@@ -56,47 +57,100 @@ std::string listed(const char* what, const TextureReport& report, TextureOutcome
 
 } // namespace
 
-std::vector<std::optional<GlbTexture>> find_textures(const std::filesystem::path& folder,
-                                                     const std::vector<std::string>& names, unsigned threads,
-                                                     std::vector<TextureOutcome>& outcomes)
+void find_textures(const std::filesystem::path& folder, const std::vector<std::string>& names, unsigned threads,
+                   std::vector<TextureOutcome>& outcomes, const TextureTaker& take)
 {
-    std::vector<std::optional<GlbTexture>> found(names.size());
     outcomes.assign(names.size(), TextureOutcome::not_found);
     TextureFolder bitmaps(folder);
-    std::atomic<size_t> next{0};
-    std::mutex failure_mutex;
-    std::exception_ptr failure;
-    const auto work = [&] {
-        for (size_t i; (i = next++) < names.size();) {
-            try {
-                found[i] = texture_of(bitmaps, names[i], outcomes[i]);
-            } catch (...) {
-                const std::lock_guard lock(failure_mutex);
-                failure = std::current_exception();
-                next = names.size();
-            }
-        }
-    };
     const unsigned wanted = threads > 0 ? threads : std::max(1u, std::thread::hardware_concurrency());
-    const auto workers = static_cast<unsigned>(std::min<size_t>(wanted, names.size()));
+    const auto workers = static_cast<unsigned>(std::max<size_t>(1, std::min<size_t>(wanted, names.size())));
+    const size_t window = 2 * size_t{workers}; // images made but not taken yet, at most
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::map<size_t, std::optional<GlbTexture>> made;
+    size_t next = 0;  // the next name to make
+    size_t taken = 0; // names handed to `take`
+    bool stopped = false;
+    std::exception_ptr failure;
+    const auto stop = [&](std::exception_ptr error) {
+        if (!failure)
+            failure = error;
+        stopped = true;
+        changed.notify_all();
+    };
+    const auto may_make = [&] { return !stopped && next < names.size() && next < taken + window; };
+    // Makes the next texture, the lock released meanwhile.
+    const auto make_next = [&](std::unique_lock<std::mutex>& lock) {
+        const size_t i = next++;
+        lock.unlock();
+        TextureOutcome outcome = TextureOutcome::not_found;
+        std::optional<GlbTexture> texture;
+        std::exception_ptr error;
+        try {
+            texture = texture_of(bitmaps, names[i], outcome);
+        } catch (...) {
+            error = std::current_exception();
+        }
+        lock.lock();
+        if (error) {
+            stop(error);
+            return;
+        }
+        outcomes[i] = outcome;
+        made.emplace(i, std::move(texture));
+        changed.notify_all();
+    };
+
     std::vector<std::thread> helpers;
     for (unsigned i = 1; i < workers; ++i) {
         try {
             helpers.emplace_back([&] {
                 // Interrupts are left to the thread that owns the output file.
                 const InterruptsHeld held;
-                work();
+                std::unique_lock lock(mutex);
+                for (;;) {
+                    changed.wait(lock, [&] { return may_make() || stopped || next >= names.size(); });
+                    if (!may_make())
+                        return;
+                    make_next(lock);
+                }
             });
         } catch (const std::system_error&) {
             break; // the system gives no more threads: those started do the work
         }
     }
-    work();
+    {
+        std::unique_lock lock(mutex);
+        while (!stopped && taken < names.size()) {
+            const auto ready = made.find(taken);
+            if (ready != made.end()) {
+                std::optional<GlbTexture> texture = std::move(ready->second);
+                made.erase(ready);
+                lock.unlock();
+                try {
+                    take(std::move(texture));
+                } catch (...) {
+                    lock.lock();
+                    stop(std::current_exception());
+                    break;
+                }
+                lock.lock();
+                ++taken;
+                changed.notify_all();
+            } else if (may_make()) {
+                make_next(lock);
+            } else {
+                changed.wait(lock);
+            }
+        }
+        stopped = true;
+        changed.notify_all();
+    }
     for (std::thread& helper : helpers)
         helper.join();
     if (failure)
         std::rethrow_exception(failure);
-    return found;
 }
 
 std::string texture_line(const TextureReport& report, bool every_name)

@@ -19,14 +19,16 @@ struct TextureReport {
 };
 
 // The textures of a glTF file in `folder`: for each texture name, the
-// bitmap that the material file would name beside it, as a PNG image;
-// nothing for a name without one, or whose file cannot be read or decoded,
-// with the reason in `outcomes`. Bitmaps are read, decoded and encoded on up
-// to `threads` threads (0: one per processor), each holding one bitmap at a
-// time; the result does not depend on how many.
-std::vector<std::optional<GlbTexture>> find_textures(const std::filesystem::path& folder,
-                                                     const std::vector<std::string>& names, unsigned threads,
-                                                     std::vector<TextureOutcome>& outcomes);
+// bitmap that the material file would name beside it, as a PNG image, handed
+// to `take` in the names' order on the calling thread; nothing for a name
+// without one, or whose file cannot be read or decoded, with the reason in
+// `outcomes`. Bitmaps are read, decoded and encoded on up to `threads`
+// threads (0: one per processor), each holding one bitmap at a time, with
+// at most two finished images per thread waiting for their turn; the result
+// does not depend on how many. What a thread or `take` throws ends the work
+// and passes on.
+void find_textures(const std::filesystem::path& folder, const std::vector<std::string>& names, unsigned threads,
+                   std::vector<TextureOutcome>& outcomes, const TextureTaker& take);
 
 // The console line on the textures: how many were embedded, from which
 // folder, and the bitmaps not found and those found but unreadable, as the

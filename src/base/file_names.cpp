@@ -59,10 +59,12 @@ fs::path material_file_name(const fs::path& output_path)
     return material;
 }
 
-bool names_binary_gltf(const fs::path& output_path)
+namespace {
+
+// Whether the file name ends in `extension`, in any case of ASCII letters.
+bool ends_in(const fs::path& path, std::string_view extension)
 {
-    const NativeText name = final_component(output_path).native();
-    constexpr std::string_view extension = ".glb";
+    const NativeText name = final_component(path).native();
     if (name.size() < extension.size())
         return false;
     for (size_t i = 0; i < extension.size(); ++i) {
@@ -73,6 +75,18 @@ bool names_binary_gltf(const fs::path& output_path)
             return false;
     }
     return true;
+}
+
+} // namespace
+
+bool names_binary_gltf(const fs::path& output_path)
+{
+    return ends_in(output_path, ".glb");
+}
+
+bool names_json_gltf(const fs::path& output_path)
+{
+    return ends_in(output_path, ".gltf");
 }
 
 fs::path final_component(const fs::path& path)

@@ -24,6 +24,9 @@ std::filesystem::path material_file_name(const std::filesystem::path& output_pat
 // Whether an output path asks for binary glTF: its file name ends in ".glb",
 // in any case of letters.
 bool names_binary_gltf(const std::filesystem::path& output_path);
+// Whether it asks for glTF's JSON form: a file name ending in ".gltf", in
+// any case.
+bool names_json_gltf(const std::filesystem::path& output_path);
 
 // The file name of a path, without its folders.
 std::filesystem::path final_component(const std::filesystem::path& path);

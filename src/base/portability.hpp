@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <type_traits>
 
@@ -26,6 +27,16 @@
 #endif
 
 namespace meshwright {
+
+// Moves to a byte of a file, also past 2 GiB; 0 when done.
+inline int seek_file(FILE* file, uint64_t offset)
+{
+#if defined(_WIN32)
+    return _fseeki64(file, static_cast<int64_t>(offset), SEEK_SET);
+#else
+    return fseeko(file, static_cast<off_t>(offset), SEEK_SET);
+#endif
+}
 
 // std::bit_cast where the standard library has it; a copy of the bytes,
 // which compilers turn into the same instructions, where it does not.

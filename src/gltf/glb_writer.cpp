@@ -3,6 +3,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <string>
 
@@ -36,7 +37,14 @@ constexpr int unsigned_int_component = 5125;
 constexpr uint64_t first_index_accessor = 2;
 constexpr uint64_t first_image_view = 3;
 
-using Textures = std::vector<std::optional<GlbTexture>>;
+// What the JSON says of a material's image.
+struct ImageInfo {
+    uint64_t bytes = 0;
+    bool alpha = false;
+};
+using Images = std::vector<std::optional<ImageInfo>>;
+
+using ByteSink = std::function<void(std::string_view)>;
 
 uint64_t padded(uint64_t size)
 {
@@ -92,14 +100,16 @@ uint64_t vertex_bytes(const BspData& level)
     return (position_bytes + tex_coord_bytes) * level.vertices.size();
 }
 
+// The JSON text, in pieces: in the JSON form, each image's data and then
+// the buffer's go between them, as base64.
 class GlbJson {
   public:
-    GlbJson(const BspData& level, const GlbPlan& plan, const Textures& textures)
-        : level_(level), plan_(plan), textures_(textures)
+    GlbJson(const BspData& level, const GlbPlan& plan, const Images& images, GltfForm form)
+        : level_(level), plan_(plan), textures_(images), form_(form)
     {
     }
 
-    std::string text()
+    std::vector<std::string> pieces()
     {
         json_ = R"({"asset":{"generator":"Meshwright 0.1","version":"2.0"},"scene":0,"scenes":[{)";
         if (!level_.models.empty()) {
@@ -118,10 +128,18 @@ class GlbJson {
             buffer_views();
         }
         json_ += '}';
-        return std::move(json_);
+        pieces_.push_back(std::move(json_));
+        return std::move(pieces_);
     }
 
   private:
+    // Where data goes in the JSON form.
+    void hole()
+    {
+        pieces_.push_back(std::move(json_));
+        json_.clear();
+    }
+
     template <class Item> void separated(size_t index, Item item)
     {
         if (index > 0)
@@ -215,9 +233,15 @@ class GlbJson {
             json_ += count == 0 ? R"(,"images":[)" : ",";
             json_ += R"({"name":)";
             append_json_string(json_, plan_.material_names()[i]);
-            json_ += R"(,"bufferView":)";
-            append_uint(json_, first_image_view + count);
-            json_ += R"(,"mimeType":"image/png"})";
+            if (form_ == GltfForm::binary) {
+                json_ += R"(,"bufferView":)";
+                append_uint(json_, first_image_view + count);
+                json_ += R"(,"mimeType":"image/png"})";
+            } else {
+                json_ += R"(,"mimeType":"image/png","uri":"data:image/png;base64,)";
+                hole();
+                json_ += R"("})";
+            }
             textures += count == 0 ? R"(,"textures":[)" : ",";
             textures += R"({"sampler":0,"source":)";
             append_uint(textures, count++);
@@ -293,31 +317,38 @@ class GlbJson {
         key_uint("byteLength", plan_.index_bytes());
         key_uint("target", element_array_buffer);
         uint64_t offset = positions + tex_coords + plan_.index_bytes();
-        for (const std::optional<GlbTexture>& texture : textures_) {
-            if (!texture)
+        for (const std::optional<ImageInfo>& image : textures_) {
+            if (!image || form_ == GltfForm::json)
                 continue;
             json_ += R"(},{"buffer":0)";
             key_uint("byteOffset", offset);
-            key_uint("byteLength", texture->png.size());
-            offset += padded(texture->png.size());
+            key_uint("byteLength", image->bytes);
+            offset += padded(image->bytes);
         }
         json_ += R"(}],"buffers":[{)";
         json_ += R"("byteLength":)";
         append_uint(json_, offset);
+        if (form_ == GltfForm::json) {
+            json_ += R"(,"uri":"data:application/octet-stream;base64,)";
+            hole();
+            json_ += '"';
+        }
         json_ += "}]";
     }
 
     const BspData& level_;
     const GlbPlan& plan_;
-    const Textures& textures_;
+    const Images& textures_;
+    const GltfForm form_;
     std::string json_;
+    std::vector<std::string> pieces_;
 };
 
-// Collects small values into a buffer of its own and hands it to the file in
-// large blocks.
+// Collects small values into a buffer of its own and hands it on in large
+// blocks.
 class BinaryWriter {
   public:
-    explicit BinaryWriter(OutputFile& file) : file_(file) {}
+    explicit BinaryWriter(ByteSink sink) : sink_(std::move(sink)) {}
     ~BinaryWriter() = default;
     BinaryWriter(const BinaryWriter&) = delete;
     BinaryWriter& operator=(const BinaryWriter&) = delete;
@@ -333,12 +364,12 @@ class BinaryWriter {
 
     void flush()
     {
-        file_.write({buffer_, used_});
+        sink_({buffer_, used_});
         used_ = 0;
     }
 
   private:
-    OutputFile& file_;
+    ByteSink sink_;
     char buffer_[1 << 16];
     size_t used_ = 0;
 };
@@ -372,60 +403,196 @@ template <class Index> void write_indices(const BspData& level, const GlbPlan& p
         out.put(uint8_t{0});
 }
 
-uint64_t image_bytes(const Textures& textures)
-{
-    uint64_t bytes = 0;
-    for (const std::optional<GlbTexture>& texture : textures)
-        bytes += texture ? padded(texture->png.size()) : 0;
-    return bytes;
-}
+// The embedded images, set aside until the JSON that gives their sizes is
+// written, then copied into the file.
+class ImageStore {
+  public:
+    ImageStore(OutputFile& file, const char* failure) : file_(file), failure_(failure) {}
 
-void write_images(const Textures& textures, BinaryWriter& out, OutputFile& file)
-{
-    for (const std::optional<GlbTexture>& texture : textures) {
-        if (!texture)
-            continue;
-        out.flush();
-        file.write({reinterpret_cast<const char*>(texture->png.data()), texture->png.size()});
-        for (uint64_t pad = texture->png.size(); pad % 4 != 0; ++pad)
-            out.put(uint8_t{0});
+    void add(std::vector<uint8_t> png)
+    {
+        // Beside a file that is staged, where the output itself needs the
+        // room; made for the first image.
+        if (!scratch_ && file_.waits_for_rename())
+            scratch_.emplace(file_.folder(), failure_);
+        offsets_.push_back(scratch_ ? scratch_->size() : 0);
+        sizes_.push_back(png.size());
+        if (scratch_)
+            scratch_->write({reinterpret_cast<const char*>(png.data()), png.size()});
+        else
+            memory_.push_back(std::move(png));
     }
+
+    size_t count() const { return sizes_.size(); }
+
+    uint64_t padded_bytes() const
+    {
+        uint64_t bytes = 0;
+        for (uint64_t size : sizes_)
+            bytes += padded(size);
+        return bytes;
+    }
+
+    void copy(size_t image, const ByteSink& sink)
+    {
+        if (scratch_) {
+            scratch_->read(offsets_[image], sizes_[image], sink);
+        } else {
+            sink({reinterpret_cast<const char*>(memory_[image].data()), memory_[image].size()});
+            memory_[image] = {};
+        }
+    }
+
+  private:
+    OutputFile& file_;
+    const char* failure_;
+    std::optional<ScratchFile> scratch_;
+    std::vector<std::vector<uint8_t>> memory_;
+    std::vector<uint64_t> offsets_;
+    std::vector<uint64_t> sizes_;
+};
+
+// Encodes bytes as base64 into the file, as they come.
+class Base64Writer {
+  public:
+    explicit Base64Writer(OutputFile& file) : file_(file) {}
+
+    void put(std::string_view bytes)
+    {
+        for (char byte : bytes) {
+            group_[held_++] = static_cast<uint8_t>(byte);
+            if (held_ == 3)
+                encode_group();
+        }
+        if (text_.size() >= OutputFile::capacity)
+            flush();
+    }
+
+    // Ends the data, with '=' for a last group of fewer than three bytes.
+    void finish()
+    {
+        if (held_ > 0) {
+            const size_t kept = held_;
+            std::fill(group_ + held_, group_ + 3, uint8_t{0});
+            encode_group();
+            text_.replace(text_.size() - (3 - kept), 3 - kept, 3 - kept, '=');
+        }
+        flush();
+    }
+
+  private:
+    void encode_group()
+    {
+        static constexpr char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+        const uint32_t bits = uint32_t{group_[0]} << 16 | uint32_t{group_[1]} << 8 | group_[2];
+        for (int shift = 18; shift >= 0; shift -= 6)
+            text_ += digits[(bits >> shift) & 63];
+        held_ = 0;
+    }
+
+    void flush()
+    {
+        file_.write(text_);
+        text_.clear();
+    }
+
+    OutputFile& file_;
+    uint8_t group_[3] = {};
+    size_t held_ = 0;
+    std::string text_;
+};
+
+// Positions, texture coordinates and every primitive's indices.
+void write_geometry(const BspData& level, const GlbPlan& plan, BinaryWriter& out)
+{
+    write_vertices(level, out);
+    for (const GlbPlan::Primitive& primitive : plan.primitives()) {
+        if (primitive.wide)
+            write_indices<uint32_t>(level, plan, primitive, out);
+        else
+            write_indices<uint16_t>(level, plan, primitive, out);
+    }
+    out.flush();
 }
 
-} // namespace
-
-void write_glb(const BspData& level, OutputFile& file, const char* write_failure, const TextureFinder& find_textures)
+void write_binary(const BspData& level, const GlbPlan& plan, const std::vector<std::string>& json_pieces,
+                  ImageStore& images, OutputFile& file, const char* write_failure)
 {
-    const GlbPlan plan(level);
-    const Textures textures = find_textures ? find_textures(plan.texture_names()) : Textures(plan.texture_names().size());
-    std::string json = GlbJson(level, plan, textures).text();
+    std::string json = json_pieces.front();
     json.append(padded(json.size()) - json.size(), ' ');
     const bool has_binary = !plan.primitives().empty();
-    const uint64_t binary_bytes = has_binary ? vertex_bytes(level) + plan.index_bytes() + image_bytes(textures) : 0;
+    const uint64_t binary_bytes = has_binary ? vertex_bytes(level) + plan.index_bytes() + images.padded_bytes() : 0;
     const uint64_t total = header_bytes + chunk_header_bytes + json.size() +
                            (has_binary ? chunk_header_bytes + binary_bytes : 0);
     if (total > std::numeric_limits<uint32_t>::max())
         throw write_failure;
 
-    BinaryWriter out(file);
+    BinaryWriter out([&](std::string_view bytes) { file.write(bytes); });
     for (uint32_t word : {glb_magic, uint32_t{2}, static_cast<uint32_t>(total), static_cast<uint32_t>(json.size()),
                           json_chunk_type})
         out.put(word);
     out.flush();
     file.write(json);
-    if (has_binary) {
-        out.put(static_cast<uint32_t>(binary_bytes));
-        out.put(bin_chunk_type);
-        write_vertices(level, out);
-        for (const GlbPlan::Primitive& primitive : plan.primitives()) {
-            if (primitive.wide)
-                write_indices<uint32_t>(level, plan, primitive, out);
-            else
-                write_indices<uint16_t>(level, plan, primitive, out);
-        }
-        write_images(textures, out, file);
+    if (!has_binary)
+        return;
+    out.put(static_cast<uint32_t>(binary_bytes));
+    out.put(bin_chunk_type);
+    write_geometry(level, plan, out);
+    for (size_t image = 0; image < images.count(); ++image) {
+        uint64_t size = 0;
+        images.copy(image, [&](std::string_view bytes) {
+            file.write(bytes);
+            size += bytes.size();
+        });
+        file.write(std::string(padded(size) - size, '\0'));
     }
-    out.flush();
+}
+
+void write_json(const BspData& level, const GlbPlan& plan, const std::vector<std::string>& json_pieces,
+                ImageStore& images, OutputFile& file)
+{
+    // The pieces hold each image's data between them, then the buffer's.
+    size_t piece = 0;
+    file.write(json_pieces[piece++]);
+    for (size_t image = 0; image < images.count(); ++image) {
+        Base64Writer base64(file);
+        images.copy(image, [&](std::string_view bytes) { base64.put(bytes); });
+        base64.finish();
+        file.write(json_pieces[piece++]);
+    }
+    if (piece < json_pieces.size()) {
+        Base64Writer base64(file);
+        BinaryWriter out([&](std::string_view bytes) { base64.put(bytes); });
+        write_geometry(level, plan, out);
+        base64.finish();
+        file.write(json_pieces[piece++]);
+    }
+}
+
+} // namespace
+
+void write_gltf(const BspData& level, OutputFile& file, GltfForm form, const char* write_failure,
+                const TextureFinder& find_textures)
+{
+    const GlbPlan plan(level);
+    ImageStore store(file, write_failure);
+    Images images;
+    if (find_textures) {
+        find_textures(plan.texture_names(), [&](std::optional<GlbTexture> texture) {
+            if (texture) {
+                images.push_back(ImageInfo{texture->png.size(), texture->alpha});
+                store.add(std::move(texture->png));
+            } else {
+                images.emplace_back();
+            }
+        });
+    }
+    images.resize(plan.texture_names().size());
+    const std::vector<std::string> json = GlbJson(level, plan, images, form).pieces();
+    if (form == GltfForm::binary)
+        write_binary(level, plan, json, store, file, write_failure);
+    else
+        write_json(level, plan, json, store, file);
 }
 
 } // namespace meshwright

@@ -17,25 +17,37 @@ struct GlbTexture {
     bool alpha = false; // some pixels are not opaque: a cut-out texture
 };
 
-// Finds the textures of the materials, given each material's texture name
-// as the material file gives it: one entry per name, empty where there is
-// none to embed.
-using TextureFinder = std::function<std::vector<std::optional<GlbTexture>>(const std::vector<std::string>& names)>;
+// Takes one material's texture, or nothing for a material without one.
+using TextureTaker = std::function<void(std::optional<GlbTexture> texture)>;
 
-// Writes the level into `file` as one binary glTF 2.0 file: the OBJ's
-// geometry (its axis order and winding) as one node per model, each with a
-// mesh of one primitive per material; all primitives share the positions
-// and texture coordinates, and a vertex without a texture coordinate gets
-// the OBJ's (0, 0). Texture coordinates are the OBJ's (u, 1 - v), the conversion
+// Finds the textures of the materials, given each material's texture name
+// as the material file gives it, and hands them to `take` one at a time, in
+// the names' order: one call for each name.
+using TextureFinder = std::function<void(const std::vector<std::string>& names, const TextureTaker& take)>;
+
+// Binary glTF (.glb), or glTF's JSON form (.gltf) with the buffer and the
+// images inside it as data: URIs, one self-contained file.
+enum class GltfForm { binary, json };
+
+// Writes the level into `file` as one glTF 2.0 file: the OBJ's geometry
+// (its axis order and winding) as one node per model, each with a mesh of
+// one primitive per material; all primitives share the positions and
+// texture coordinates, and a vertex without a texture coordinate gets the
+// OBJ's (0, 0). Texture coordinates are the OBJ's (u, 1 - v), the conversion
 // every glTF tool makes, since glTF counts v from the top of the image. No
 // normals: readers make flat ones, as the OBJ's are. A material whose
-// texture `find_textures` finds shows it (as an embedded PNG image that
-// repeats both ways, cut out where it is not opaque); every other material
-// has a base colour of its own worked out from its name.
+// texture `find_textures` finds shows it (as an embedded PNG image named
+// after it, that repeats both ways, cut out where it is not opaque); every
+// other material has a base colour of its own worked out from its name.
+// Both forms hold the same nodes, meshes, materials and accessors.
+//
+// Images wait for the JSON that gives their sizes in a scratch file beside a
+// file that is staged, so that memory does not grow with them; in memory
+// where the file is written in place (a device or FIFO).
 //
 // The level has passed check_vertex_indices(). Throws the file's write
-// failure, also for a level too large for the format's 32-bit sizes.
-void write_glb(const BspData& level, OutputFile& file, const char* write_failure,
-               const TextureFinder& find_textures = {});
+// failure, also for a binary file too large for the format's 32-bit sizes.
+void write_gltf(const BspData& level, OutputFile& file, GltfForm form, const char* write_failure,
+                const TextureFinder& find_textures = {});
 
 } // namespace meshwright

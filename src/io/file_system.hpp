@@ -72,6 +72,11 @@ enum class CreateError { none, name_taken, other };
 // readable by its owner alone. Returns nullptr and says why when it cannot.
 FILE* create_private(const Folder& folder, const fs::path& name, CreateError& error);
 
+// Creates `name` for writing and reading back, then lets go of the name at
+// once where the system can (elsewhere the file goes when it is closed), so
+// that nothing is left of it however the program ends.
+FILE* create_scratch(const Folder& folder, const fs::path& name, CreateError& error);
+
 // Opens an existing device or FIFO for writing. A FIFO is given a few
 // seconds for a reader to come, so that a run never waits without end.
 FILE* open_special(const Folder& folder, const fs::path& name, bool fifo);

@@ -274,6 +274,18 @@ FILE* create_private(const Folder& folder, const fs::path& name, CreateError& er
     return stream_of(file, "wb");
 }
 
+FILE* create_scratch(const Folder& folder, const fs::path& name, CreateError& error)
+{
+    const int file = openat(descriptor(folder), name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (file < 0) {
+        error = errno == EEXIST ? CreateError::name_taken : CreateError::other;
+        return nullptr;
+    }
+    unlinkat(descriptor(folder), name.c_str(), 0);
+    error = CreateError::none;
+    return stream_of(file, "w+b");
+}
+
 FILE* open_special(const Folder& folder, const fs::path& name, bool fifo)
 {
     const int flags = O_WRONLY | O_NOFOLLOW | O_CLOEXEC;

@@ -17,16 +17,17 @@ namespace {
 // How long the folder lock waits for another holder.
 constexpr DWORD lock_patience_ms = 3000;
 
-FILE* stream_of(HANDLE handle, const fs::path& path)
+FILE* stream_of(HANDLE handle, const fs::path& path, bool read_back = false)
 {
     if (handle == INVALID_HANDLE_VALUE)
         return nullptr;
-    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+    const int descriptor =
+        _open_osfhandle(reinterpret_cast<intptr_t>(handle), (read_back ? _O_RDWR : _O_WRONLY) | _O_BINARY);
     if (descriptor < 0) {
         CloseHandle(handle);
         return nullptr;
     }
-    FILE* file = _fdopen(descriptor, "wb");
+    FILE* file = _fdopen(descriptor, read_back ? "w+b" : "wb");
     if (!file) {
         _close(descriptor);
         DeleteFileW(path.c_str());
@@ -134,6 +135,23 @@ FILE* create_private(const Folder& folder, const fs::path& name, CreateError& er
     }
     error = CreateError::none;
     return stream_of(handle, path);
+}
+
+FILE* create_scratch(const Folder& folder, const fs::path& name, CreateError& error)
+{
+    const fs::path path = folder.path_of(name);
+    // Windows removes it when the last handle closes, also when the
+    // program is ended.
+    const HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        error = code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS ? CreateError::name_taken
+                                                                          : CreateError::other;
+        return nullptr;
+    }
+    error = CreateError::none;
+    return stream_of(handle, path, true);
 }
 
 FILE* open_special(const Folder& folder, const fs::path& name, bool)

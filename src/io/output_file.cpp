@@ -4,7 +4,9 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <vector>
 
+#include "base/portability.hpp"
 #include "io/interrupts.hpp"
 #include "io/links.hpp"
 
@@ -257,6 +259,50 @@ void OutputFile::discard()
         file_system::remove(folder_, temporary_);
         forget_on_interrupt(interrupt_slot_);
         temporary_.clear();
+    }
+}
+
+ScratchFile::ScratchFile(const file_system::Folder& folder, const char* failure) : failure_(failure)
+{
+    for (int attempt = 0; attempt < max_name_attempts && !stream_; ++attempt) {
+        // Made and let go of as one step, so that no interrupt between the
+        // two leaves it behind.
+        const InterruptsHeld held;
+        file_system::CreateError error = file_system::CreateError::none;
+        stream_ = file_system::create_scratch(folder, random_temporary_name(), error);
+        if (!stream_ && error != file_system::CreateError::name_taken)
+            break;
+    }
+    if (!stream_)
+        throw failure_;
+}
+
+ScratchFile::~ScratchFile()
+{
+    if (stream_)
+        std::fclose(stream_);
+}
+
+void ScratchFile::write(std::string_view bytes)
+{
+    if (reading_ || std::fwrite(bytes.data(), 1, bytes.size(), stream_) != bytes.size())
+        throw failure_;
+    size_ += bytes.size();
+}
+
+void ScratchFile::read(uint64_t offset, uint64_t length, const std::function<void(std::string_view)>& take)
+{
+    reading_ = true;
+    if (offset + length > size_ || std::fflush(stream_) != 0 ||
+        seek_file(stream_, offset) != 0)
+        throw failure_;
+    std::vector<char> piece(static_cast<size_t>(std::min<uint64_t>(length, OutputFile::capacity)));
+    for (uint64_t left = length; left > 0;) {
+        const auto count = static_cast<size_t>(std::min<uint64_t>(left, piece.size()));
+        if (std::fread(piece.data(), 1, count, stream_) != count)
+            throw failure_;
+        take({piece.data(), count});
+        left -= count;
     }
 }
 

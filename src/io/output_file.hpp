@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string_view>
 
@@ -87,6 +88,30 @@ class OutputFile {
     int interrupt_slot_ = -1;
     FILE* stream_ = nullptr;
     const char* write_failure_;
+};
+
+// Bytes set aside in a file while a run works, to be read back before it
+// ends: made in an output's folder, where the output itself will take the
+// same room, under no name that outlives it (the system removes it however
+// the program ends). Every failure is thrown as `failure`.
+class ScratchFile {
+  public:
+    ScratchFile(const file_system::Folder& folder, const char* failure);
+    ~ScratchFile();
+    ScratchFile(const ScratchFile&) = delete;
+    ScratchFile& operator=(const ScratchFile&) = delete;
+
+    void write(std::string_view bytes);
+    uint64_t size() const { return size_; }
+    // Reads `length` bytes from `offset` back, handing them to `take` in
+    // pieces of at most `OutputFile::capacity` bytes.
+    void read(uint64_t offset, uint64_t length, const std::function<void(std::string_view)>& take);
+
+  private:
+    FILE* stream_ = nullptr;
+    uint64_t size_ = 0;
+    bool reading_ = false;
+    const char* failure_;
 };
 
 } // namespace meshwright
