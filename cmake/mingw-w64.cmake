@@ -17,6 +17,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
-# Wine's own messages would mix with what the tests read.
-set(CMAKE_CROSSCOMPILING_EMULATOR env WINEDEBUG=-all /usr/lib/wine/wine64)
-set(MESHWRIGHT_WINESERVER /usr/lib/wine/wineserver)
+# Wine's own messages would mix with what the tests read. Its prefix (the
+# Windows it makes) stays inside the build folder, not in the home folder.
+set(CMAKE_CROSSCOMPILING_EMULATOR env WINEDEBUG=-all WINEPREFIX=${CMAKE_BINARY_DIR}/wine-prefix /usr/lib/wine/wine64)
+set(MESHWRIGHT_WINESERVER env WINEPREFIX=${CMAKE_BINARY_DIR}/wine-prefix /usr/lib/wine/wineserver)
