@@ -6,13 +6,23 @@
 // triangles); the OBJ and material file are made when asked for. The work
 // runs on a worker where the browser allows, so that the page answers
 // clicks all the while; three.js is loaded only when there is a preview to
-// draw.
+// draw. Several levels may be chosen at once: the page lists them, and
+// converts and holds only the one shown.
+import { levelsIn } from './files.js';
+import { describeTextures, entryText } from './textures.js';
+
 const page = {
   drop: document.getElementById('drop'),
   file: document.getElementById('file'),
   folder: document.getElementById('folder'),
   sample: document.getElementById('sample'),
   status: document.getElementById('status'),
+  levelsBox: document.getElementById('levels-box'),
+  levels: document.getElementById('levels'),
+  levelsCount: document.getElementById('levels-count'),
+  texturesBox: document.getElementById('textures-box'),
+  texturesSummary: document.getElementById('textures-summary'),
+  texturesList: document.getElementById('textures-list'),
   result: document.getElementById('result'),
   downloadGlb: document.getElementById('download-glb'),
   makeObj: document.getElementById('make-obj'),
@@ -118,7 +128,8 @@ function showReport(text, name) {
 // A worker that fails after its result (an error while it draws or refines
 // the preview) is gone with its view and its copy of the level: a "lost"
 // step says so, and the OBJ is then made here, from the files read again.
-async function runSteps(file, bitmaps, preview, handOver, onStep) {
+// `onStart` gets a function that stops the worker.
+async function runSteps(file, bitmaps, preview, handOver, onStep, onStart) {
   const read = async () => ({
     bytes: new Uint8Array(await file.arrayBuffer()),
     bitmapBytes: await Promise.all(bitmaps.map(async (bitmap) =>
@@ -140,11 +151,18 @@ async function runSteps(file, bitmaps, preview, handOver, onStep) {
       onStep({ ...message, step: 'obj' });
   };
   let worker = null;
-  try {
-    worker = new Worker('worker.js');
-  } catch {
-    return onPage(preview, onStep);
+  let warmCanvas = null;
+  if (spare && handOver) {
+    ({ worker, canvas: warmCanvas } = spare);
+    spare = null;
+  } else {
+    try {
+      worker = new Worker('worker.js');
+    } catch {
+      return onPage(preview, onStep);
+    }
   }
+  onStart(() => worker.terminate());
   const { bytes, bitmapBytes } = await read();
   return new Promise((resolve) => {
     let delivered = false;
@@ -187,8 +205,11 @@ async function runSteps(file, bitmaps, preview, handOver, onStep) {
       if (objAsked)
         makeObjHere();
     };
-    // The level, the bitmaps and the canvas go to the worker without a copy.
-    const canvas = handOver && handOver();
+    // The level, the bitmaps and the canvas go to the worker without a copy;
+    // a worker started ahead has its canvas already.
+    if (warmCanvas)
+      newCanvas(warmCanvas);
+    const canvas = !warmCanvas && handOver && handOver();
     worker.postMessage({ bytes, fileName: file.name, bitmaps: bitmapBytes, preview, canvas },
                        [bytes.buffer, ...bitmapBytes.map((bitmap) => bitmap.bytes.buffer),
                         ...(canvas ? [canvas.canvas] : [])]);
@@ -236,11 +257,11 @@ function loadViewer() {
 const canHandOver = typeof HTMLCanvasElement !== 'undefined' &&
                     typeof HTMLCanvasElement.prototype.transferControlToOffscreen === 'function';
 
-// A fresh canvas in the view, whose drags and wheel turns and zooms
-// `target` ({ turn, zoom, resize }), set later.
-function newCanvas() {
+// A fresh canvas in the view (or `canvas`, handed to a worker before),
+// whose drags and wheel turns and zooms `target` ({ turn, zoom, resize }),
+// set later.
+function newCanvas(canvas = document.createElement('canvas')) {
   input?.stop();
-  const canvas = document.createElement('canvas');
   page.view.replaceChildren(canvas);
   page.view.hidden = false;
   page.unavailable.hidden = true;
@@ -268,11 +289,53 @@ function newCanvas() {
   return state;
 }
 
-// The canvas handed over to the worker, with its size.
-function handOverCanvas() {
-  const { canvas } = newCanvas();
+// `canvas` handed over to a worker, with the view's size.
+function offscreen(canvas) {
   return { canvas: canvas.transferControlToOffscreen(), width: page.view.clientWidth || 800,
            height: page.view.clientHeight || 450, pixelRatio: window.devicePixelRatio };
+}
+
+// The canvas handed over to the worker, with its size.
+function handOverCanvas() {
+  return offscreen(newCanvas().canvas);
+}
+
+// A worker started ahead of the next level, with its scripts loaded and its
+// 3D view and shaders made on a canvas of its own, so that a level chosen a
+// moment later is shown sooner: { worker, canvas }. The body's data-warm
+// says when it is ready ("yes"), or that there is none ("no").
+let spare = null;
+
+function warmSpare() {
+  if (spare)
+    return;
+  if (!canDraw || !canHandOver) {
+    document.body.dataset.warm = 'no';
+    return;
+  }
+  let worker;
+  try {
+    worker = new Worker('worker.js');
+  } catch {
+    document.body.dataset.warm = 'no';
+    return;
+  }
+  const canvas = document.createElement('canvas');
+  const warm = offscreen(canvas);
+  spare = { worker, canvas };
+  document.body.dataset.warm = '';
+  worker.onmessage = (event) => {
+    if (event.data.step === 'warm' && spare?.worker === worker)
+      document.body.dataset.warm = 'yes';
+  };
+  worker.onerror = (event) => {
+    event.preventDefault();
+    worker.terminate();
+    if (spare?.worker === worker)
+      spare = null;
+    document.body.dataset.warm = 'no';
+  };
+  worker.postMessage({ warm }, [warm.canvas]);
 }
 
 // Puts a plain sentence in place of the view; a later level tries again.
@@ -312,17 +375,17 @@ function describeCounts(report, preview, materials) {
                             (materials === null ? '' : `, ${number(materials)} materials`);
 }
 
-// How many textures were found, and the names of a few missing ones.
-function texturesNote(textures) {
-  const total = textures.found + textures.missing.length;
-  if (total === 0)
-    return '';
-  if (textures.missing.length === 0)
-    return `; ${total === 1 ? 'its texture' : `all ${total} textures`} found`;
-  const shown = textures.missing.slice(0, 3);
-  const more = textures.missing.length - shown.length;
-  return `; ${textures.found} of ${total} textures found, missing ${shown.join(', ')}` +
-         (more > 0 ? ` and ${more} more` : '');
+// Every texture that was not embedded, with what to do, in a list that
+// opens; the status line says how many.
+function showTextures(words) {
+  page.texturesBox.hidden = words.entries.length === 0;
+  page.texturesSummary.textContent = `Textures: ${words.summary}`;
+  page.texturesList.replaceChildren(...words.entries.map((entry) => {
+    const item = document.createElement('li');
+    item.textContent = entryText(entry);
+    item.dataset.outcome = entry.outcome;
+    return item;
+  }));
 }
 
 function simplifiedNote(preview) {
@@ -335,36 +398,20 @@ function simplifiedNote(preview) {
 
 // ---- One level
 
-// The level among the files given (the first .bsp) and the bitmaps, each
-// with its path from the level's folder. files: [{ path, file }], the paths
-// as chosen or dropped (a folder's relative paths kept).
-function levelAndBitmaps(files) {
-  const level = files.find(({ path }) => /\.bsp$/i.test(path));
-  if (!level)
-    return { level: null, bitmaps: [] };
-  const folder = level.path.includes('/') ? level.path.slice(0, level.path.lastIndexOf('/') + 1) : '';
-  const bitmaps = files.filter(({ path }) => /\.bmp$/i.test(path)).map(({ path, file }) => ({
-    // Beside the level as they were, or else within what was dropped.
-    path: path.startsWith(folder) ? path.slice(folder.length) : path.slice(path.indexOf('/') + 1),
-    file,
-  }));
-  return { level, bitmaps };
-}
-
 let current = null; // the level's conversion, kept for its OBJ
+let stopRunning = null; // stops the conversion under way
+let opened = 0; // levels opened so far: a later one makes the others' steps moot
 
-async function open(files) {
-  const { level, bitmaps } = levelAndBitmaps(files);
-  if (!level) {
-    if (files.length > 0)
-      setState('failed', 'No level among the files: choose a .bsp file, with its .bmp textures if you have them.');
-    return;
-  }
+async function openLevel({ level, bitmaps }) {
   const { file } = level;
+  const number = ++opened;
+  stopRunning?.();
+  stopRunning = null;
   current?.close();
   current = null;
   page.result.hidden = true;
   page.reportBox.hidden = true;
+  page.texturesBox.hidden = true;
   forgetDownloads();
   setState('working', `Reading ${file.name}…`);
 
@@ -382,7 +429,8 @@ async function open(files) {
     const took = `converted in ${seconds(started, converted)} s`;
     const shown = !canDraw ? '; no 3D preview in this browser; downloads ready'
       : shownAt ? `, shown in ${seconds(converted, shownAt)} s` : '; 3D preview unavailable; downloads ready';
-    return `${file.name}: ${took}${shown}${texturesNote(textures)}${canDraw && shownAt ? simplifiedNote(preview) : ''}.`;
+    const found = textures.summary ? `; ${textures.summary}` : '';
+    return `${file.name}: ${took}${shown}${found}${canDraw && shownAt ? simplifiedNote(preview) : ''}.`;
   };
   let showing = Promise.resolve();
   // Drawn on the worker where it can, else here, with three.js fetched
@@ -391,6 +439,8 @@ async function open(files) {
   if (canDraw && !handOver)
     loadViewer().catch(() => {});
   const conversion = await runSteps(file, bitmaps, canDraw, handOver, (message, worker) => {
+    if (number !== opened)
+      return;
     if (message.step === 'converting') {
       setState('working', `Converting ${file.name} (${megabytes(file.size)})…`);
     } else if (message.step === 'preparing') {
@@ -402,7 +452,8 @@ async function open(files) {
     } else if (message.step === 'preview') {
       converted = performance.now();
       preview = { ...message.preview, name: message.name };
-      textures = message.textures;
+      textures = describeTextures(message.textures, bitmaps.map(({ path }) => path));
+      showTextures(textures);
       report = message.console;
       showReport(message.console, message.name);
       offer(page.downloadGlb, [message.glb], message.name + '.glb', 'model/gltf-binary');
@@ -412,7 +463,7 @@ async function open(files) {
         describeCounts(message.console, preview, null);
         return;
       }
-      setState('working', `Showing ${message.name}.glb (${megabytes(message.glb.length)})…`);
+      setState('working', `Showing ${message.name}.glb (${megabytes(message.glbBytes)})…`);
       if (preview.glb) {
         showing = showLevel(preview).then((materials) => {
           shownAt = performance.now();
@@ -440,6 +491,7 @@ async function open(files) {
         dropViewer(drawingFailed);
       } else {
         shownAt = performance.now();
+        document.body.dataset.timings = JSON.stringify(message.timings || {});
       }
       describeCounts(report, preview, message.materials);
       shownOnWorker?.();
@@ -461,16 +513,40 @@ async function open(files) {
       page.makeObj.textContent = 'The OBJ could not be made';
       showReport(page.report.textContent + message.console, preview.name);
     }
-  });
-  if (failed) {
+  }, (stop) => { stopRunning = stop; });
+  if (failed || number !== opened) {
     conversion.close();
     return;
   }
+  stopRunning = null;
   current = conversion;
   await showing;
+  if (number !== opened)
+    return;
   document.body.dataset.firstFrame = shownAt ? Math.round(shownAt - started) : '';
   setState('done', doneText());
+  warmSpare();
 }
+
+let levels = []; // the levels chosen together, each with its bitmaps
+
+// Lists the levels among the files, when there are several, and shows the
+// first.
+async function open(files) {
+  const found = levelsIn(files);
+  if (found.length === 0) {
+    if (files.length > 0)
+      setState('failed', 'No level among the files: choose a .bsp file, with its .bmp textures if you have them.');
+    return;
+  }
+  levels = found;
+  page.levels.replaceChildren(...levels.map(({ level }, index) => new Option(level.path, String(index))));
+  page.levelsCount.textContent = `${levels.length} levels chosen: pick one to show it`;
+  page.levelsBox.hidden = levels.length < 2;
+  await openLevel(levels[0]);
+}
+
+page.levels.addEventListener('change', () => openLevel(levels[Number(page.levels.value)]));
 
 page.makeObj.addEventListener('click', () => {
   if (!current)
@@ -549,3 +625,4 @@ page.drop.addEventListener('drop', async (event) => {
   open(await droppedFiles(event.dataTransfer));
 });
 setState('ready', '');
+warmSpare();

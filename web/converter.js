@@ -111,12 +111,16 @@ async function openConverter(bytes, fileName, bitmaps = []) {
 
   const name = levelStem(fileName);
   return {
-    // As "meshwright -v LEVEL NAME.glb": { console, status, name, glb } with
-    // the file as one Uint8Array (null when none was written).
+    // As "meshwright -v LEVEL NAME.glb": { console, status, name, glb,
+    // textures } with the file as one Uint8Array (null when none was
+    // written), and what the converter did with each texture,
+    // [{ name, outcome }], outcome being embedded, not_found or unreadable.
     toGlb() {
       const result = run(true, [name + '.glb'], false);
       const parts = result.files[name + '.glb'];
-      return { console: result.console, status: result.status, name, glb: parts && joined(parts) };
+      const textures = converter.ccall('texture_outcomes', 'string', [], []).split('\n').filter(Boolean)
+        .map((line) => ({ outcome: line.slice(0, line.indexOf('\t')), name: line.slice(line.indexOf('\t') + 1) }));
+      return { console: result.console, status: result.status, name, glb: parts && joined(parts), textures };
     },
     // As "meshwright LEVEL NAME.obj": { console, status, obj, mtl } with the
     // files as lists of pieces.

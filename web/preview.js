@@ -55,23 +55,22 @@ function layersOf(positions, lists) {
   let area = 0;
   for (const indices of lists) {
     for (let t = 0; t + 2 < indices.length; t += 3) {
-      const [a, b, c] = [indices[t] * 3, indices[t + 1] * 3, indices[t + 2] * 3];
-      const u = [positions[b] - positions[a], positions[b + 1] - positions[a + 1], positions[b + 2] - positions[a + 2]];
-      const v = [positions[c] - positions[a], positions[c + 1] - positions[a + 1], positions[c + 2] - positions[a + 2]];
-      area += Math.hypot(u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]) / 2;
+      const a = indices[t] * 3;
+      const b = indices[t + 1] * 3;
+      const c = indices[t + 2] * 3;
+      const ux = positions[b] - positions[a];
+      const uy = positions[b + 1] - positions[a + 1];
+      const uz = positions[b + 2] - positions[a + 2];
+      const vx = positions[c] - positions[a];
+      const vy = positions[c + 1] - positions[a + 1];
+      const vz = positions[c + 2] - positions[a + 2];
+      const nx = uy * vz - uz * vy;
+      const ny = uz * vx - ux * vz;
+      const nz = ux * vy - uy * vx;
+      area += Math.sqrt(nx * nx + ny * ny + nz * nz) / 2;
     }
   }
   return area / side;
-}
-
-// Which of the level's textures the converter found: { found, missing },
-// missing being the names of the materials that show no texture.
-export function textureSummary(glb) {
-  const { json } = chunksOf(glb);
-  const materials = json.materials || [];
-  const missing = materials.filter((material) => !material.pbrMetallicRoughness.baseColorTexture)
-    .map((material) => material.name);
-  return { found: materials.length - missing.length, missing };
 }
 
 // How many triangles a converted level has.
@@ -107,11 +106,16 @@ function compacted(indices, positions, texCoords, remap) {
 // Every `stride`-th triangle: what is left of a triangle soup that the
 // simplifiers cannot thin out while keeping its shape.
 function everyNth(indices, stride) {
-  const kept = [];
-  for (let t = 0; t + 2 < indices.length; t += 3 * stride)
-    kept.push(indices[t], indices[t + 1], indices[t + 2]);
-  return Uint32Array.from(kept);
+  const kept = new Uint32Array(Math.ceil(Math.floor(indices.length / 3) / stride) * 3);
+  for (let t = 0, at = 0; at < kept.length; t += 3 * stride, at += 3)
+    kept.set(indices.subarray(t, t + 3), at);
+  return kept;
 }
+
+// A level that must lose most of its triangles loses most of them at once:
+// the simplifier then works on a few times the triangles it keeps, not on
+// millions (which take software WebGL's machines seconds).
+const sampledAbove = 4;
 
 // About a fraction `ratio` of a part's triangles: as the simplifier keeps
 // the shape, else as its sloppy variant does, else every so many triangles.
@@ -228,8 +232,10 @@ export async function makePreview(glb, budget = previewBudget, layers = previewL
     return { glb, triangles, shownTriangles: triangles };
   await MeshoptSimplifier.ready;
   const remap = new Int32Array(positions.length / 3).fill(-1);
-  const parts = lists.map(({ material, indices }) =>
-    simplified({ ...compacted(indices, positions, texCoords, remap), material }, ratio));
+  const stride = Math.max(1, Math.floor(1 / (ratio * sampledAbove)));
+  const parts = lists.map(({ material, indices }) => simplified(
+    { ...compacted(stride > 1 ? everyNth(indices, stride) : indices, positions, texCoords, remap), material },
+    ratio * stride));
   const shownTriangles = parts.reduce((sum, part) => sum + part.indices.length / 3, 0);
   return { glb: encodeGlb(parts, json, imagesOf(glb, json, binaryStart)), triangles, shownTriangles };
 }

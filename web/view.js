@@ -53,14 +53,32 @@ class Orbit {
     this.spherical = new THREE.Spherical(1, Math.PI / 3, Math.PI / 4);
   }
 
-  // Looks at the whole model from above one corner.
+  // Looks at the whole model from above one corner, as near as lets all of
+  // it into the view: it fills the view's width or height.
   frame(model) {
     const box = new THREE.Box3().setFromObject(model);
     box.getCenter(this.target);
-    const size = Math.max(...box.getSize(new THREE.Vector3()).toArray(), 1);
+    const size = Math.max(...box.getSize(new THREE.Vector3()).toArray(), 1e-6);
+    const toCamera = new THREE.Vector3(0.7, 0.72, 0.9).normalize();
+    const forward = toCamera.clone().negate();
+    const right = new THREE.Vector3().crossVectors(forward, this.camera.up).normalize();
+    const up = new THREE.Vector3().crossVectors(right, forward);
+    const margin = 0.95;
+    const tanHeight = Math.tan(THREE.MathUtils.degToRad(this.camera.fov) / 2) * margin;
+    const tanWidth = tanHeight * this.camera.aspect;
+    // Each corner of the box within the view, its side and height over
+    // its depth from the camera.
+    let distance = 0;
+    for (let corner = 0; corner < 8; ++corner) {
+      const point = new THREE.Vector3(corner & 1 ? box.max.x : box.min.x, corner & 2 ? box.max.y : box.min.y,
+                                      corner & 4 ? box.max.z : box.min.z).sub(this.target);
+      const depth = point.dot(forward);
+      distance = Math.max(distance, Math.abs(point.dot(right)) / tanWidth - depth,
+                          Math.abs(point.dot(up)) / tanHeight - depth);
+    }
     this.camera.near = size / 1000;
-    this.camera.far = size * 20;
-    this.spherical.setFromVector3(new THREE.Vector3(0.7, 0.72, 0.9).multiplyScalar(size));
+    this.camera.far = distance + size * 4;
+    this.spherical.setFromVector3(toCamera.multiplyScalar(distance));
     this.place();
   }
 
@@ -118,21 +136,42 @@ export function createView(canvas, width, height, pixelRatio) {
   resize(width, height);
   return {
     // Shows a level and resolves, with its number of materials, once its
-    // first frame is drawn.
+    // first frame is drawn; `timings` then says how long reading it,
+    // compiling its shaders and its first frame took, in milliseconds.
     async show(glb) {
       if (model) {
         scene.remove(model);
         disposeModel(model);
         model = null;
       }
+      const started = performance.now();
       model = await loadModel(glb);
+      const parsed = performance.now();
       scene.add(model);
       orbit.frame(model);
       // Shaders compile in the background where the browser can.
       await renderer.compileAsync(scene, camera);
+      const compiled = performance.now();
       renderer.render(scene, camera);
       await frameShown();
+      this.timings = { parse: Math.round(parsed - started), compile: Math.round(compiled - parsed),
+                       frame: Math.round(performance.now() - compiled) };
       return materialCount(model);
+    },
+    // Compiles the shaders of a level's untextured materials (as the glTF
+    // loader makes them: flat, without normals in the file) and draws once,
+    // so that a level shown later starts from there.
+    async warm() {
+      const geometry = new THREE.BufferGeometry();
+      geometry.setAttribute('position', new THREE.Float32BufferAttribute([0, 0, 0, 1, 0, 0, 0, 1, 0], 3));
+      const material = new THREE.MeshStandardMaterial({ flatShading: true, metalness: 0, roughness: 1 });
+      const mesh = new THREE.Mesh(geometry, material);
+      scene.add(mesh);
+      await renderer.compileAsync(scene, camera);
+      renderer.render(scene, camera);
+      scene.remove(mesh);
+      geometry.dispose();
+      material.dispose();
     },
     // How long drawing a frame takes, in milliseconds: the best of a few,
     // each waited for to the end. Reading a pixel back is what waits:

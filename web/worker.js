@@ -9,12 +9,24 @@ import { createView } from './view.js';
 self.importScripts('meshwright.js');
 
 let makeObj = null;
-let view = null;
+let view = null; // made when the page warms this worker up, or with its level
+
+const viewOn = (canvas) => createView(canvas.canvas, canvas.width, canvas.height, canvas.pixelRatio);
 
 const post = (message, transfer = []) => self.postMessage(message, [...new Set(transfer)]);
 
 async function onMessage(message) {
-  if (message.make === 'obj') {
+  if (message.warm) {
+    // Started ahead of its level: the 3D view and its shaders are made
+    // while the page waits for a file.
+    try {
+      view = viewOn(message.warm);
+      await view.warm();
+    } catch {
+      view = null;
+    }
+    post({ step: 'warm' });
+  } else if (message.make === 'obj') {
     makeObj?.();
   } else if (message.view === 'turn') {
     view?.turn(message.dx, message.dy);
@@ -24,8 +36,8 @@ async function onMessage(message) {
     view?.resize(message.width, message.height);
   } else {
     const { bytes, fileName, bitmaps, preview, canvas } = message;
-    const draw = canvas && (async (glb) => {
-      view = createView(canvas.canvas, canvas.width, canvas.height, canvas.pixelRatio);
+    const draw = (canvas || view) && (async (glb) => {
+      view ??= viewOn(canvas);
       view.materials = await view.show(glb);
       return view;
     });

@@ -71,7 +71,7 @@ struct FileCloser {
     void operator()(FILE* file) const { std::fclose(file); }
 };
 
-int convert(const Arguments& arguments)
+int convert(const Arguments& arguments, std::optional<TextureReport>& textures)
 {
     std::unique_ptr<FILE, FileCloser> input(open_file(arguments.input_path, "rb"));
     if (!input) {
@@ -80,7 +80,7 @@ int convert(const Arguments& arguments)
     }
     const BspData level = load_bsp(input.get(), verbose, console_line);
     input.reset();
-    const std::optional<TextureReport> textures = write_outputs(level, arguments.output_path, arguments.input_path);
+    textures = write_outputs(level, arguments.output_path, arguments.input_path);
     if (textures)
         console_line(texture_line(*textures, verbose));
     return 0;
@@ -100,7 +100,7 @@ void print_usage(const std::string& program_name)
 
 namespace {
 
-int run_guarded(int argc, char** argv)
+int run_guarded(int argc, char** argv, std::optional<TextureReport>& textures)
 {
     try {
         if (argc < 2 || asks_for_help(argc, argv)) {
@@ -112,7 +112,7 @@ int run_guarded(int argc, char** argv)
             report(messages::missing_input);
             return 1;
         }
-        return convert(arguments);
+        return convert(arguments, textures);
     } catch (const char* message) {
         report(std::string(messages::exception_prefix) + message);
     } catch (const std::bad_alloc&) {
@@ -127,11 +127,14 @@ int run_guarded(int argc, char** argv)
 
 } // namespace
 
-int run(int argc, char** argv)
+int run(int argc, char** argv, std::optional<TextureReport>* textures)
 {
     claim_standard_streams();
     watch_interrupts();
-    const int status = run_guarded(argc, argv);
+    std::optional<TextureReport> told;
+    const int status = run_guarded(argc, argv, told);
+    if (textures)
+        *textures = std::move(told);
     // A report or message that did not reach its reader is a failed run.
     if (console_failed()) {
         console_error(messages::console_unwritable);

@@ -1,11 +1,16 @@
 #pragma once
 
+#include <optional>
 #include <string>
+
+#include "app/textures.hpp"
 
 namespace meshwright {
 
 // Converts the level named on the command line; returns the exit status.
-int run(int argc, char** argv);
+// `textures`, where given, receives what a glTF run did with each texture,
+// as its console line tells in short (for the page, which lists them all).
+int run(int argc, char** argv, std::optional<TextureReport>* textures = nullptr);
 
 // Prints the banner and the usage text.
 void print_usage(const std::string& program_name);
