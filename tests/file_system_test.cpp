@@ -3,15 +3,18 @@
 // the threads that format the OBJ.
 #if !defined(_WIN32)
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include <cstdio>
+#include <optional>
 #include <filesystem>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "io/file_system.hpp"
+#include "io/links.hpp"
 #include "obj/ordered_writer.hpp"
 #include "temp_dir.hpp"
 
@@ -45,6 +48,51 @@ TEST(FileSystem, PrivateFilesAreNewAndTheirOwnersAlone)
     EXPECT_EQ(file_system::create_private(folder, "planted", error), nullptr);
     EXPECT_EQ(error, file_system::CreateError::name_taken);
     EXPECT_FALSE(fs::exists(dir.path("elsewhere")));
+#endif
+}
+
+// Links on an output's path resolve as the system resolves them; in a
+// folder that is both sticky and writable by everyone, another user's link
+// is not followed.
+TEST(Links, PathsResolveAsTheSystemResolvesThem)
+{
+#if defined(_WIN32)
+    GTEST_SKIP() << "links need privileges on Windows";
+#else
+    TempDir dir;
+    const fs::path root = fs::canonical(dir.root());
+    for (const char* folder : {"a/b", "c", "open", "sticky", "shared"})
+        fs::create_directories(root / folder);
+    fs::create_symlink("../gone", root / "a/b/up");
+    fs::create_symlink(root / "c", root / "a/b/absolute");
+    fs::create_symlink("../../c", root / "a/b/relative");
+    fs::permissions(root / "open", fs::perms(0777));
+    fs::permissions(root / "sticky", fs::perms(01775));
+    fs::permissions(root / "shared", fs::perms(01777));
+    constexpr unsigned other_user = 65534;
+    const bool as_root = geteuid() == 0;
+    for (const char* folder : {"open", "sticky", "shared"}) {
+        fs::create_symlink(root / "c", root / folder / "planted");
+        if (as_root) {
+            ASSERT_EQ(lchown((root / folder / "planted").c_str(), other_user, other_user), 0);
+        }
+    }
+    struct Case {
+        fs::path path;
+        std::optional<fs::path> resolved;
+    };
+    const Case cases[] = {
+        {root / "a/b/up/../o.obj", std::nullopt},
+        {root / "a/b/absolute/o.obj", root / "c/o.obj"},
+        {root / "a/b/relative/o.obj", root / "c/o.obj"},
+        {root / "a/b/../b/o.obj", root / "a/b/o.obj"},
+        {"../../o.obj", "../../o.obj"},
+        {root / "open/planted/o.obj", root / "c/o.obj"},
+        {root / "sticky/planted/o.obj", root / "c/o.obj"},
+        {root / "shared/planted/o.obj", as_root ? std::nullopt : std::optional<fs::path>(root / "c/o.obj")},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(follow_links(c.path), c.resolved) << c.path;
 #endif
 }
 

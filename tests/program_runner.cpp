@@ -192,6 +192,8 @@ RunningProgram::RunningProgram(const TempDir& dir, const std::vector<std::string
             _exit(127);
         else if (options.stdout_file != "|" && !options.stdout_file.empty() && dup2(open(options.stdout_file.c_str(), O_WRONLY), 1) < 0)
             _exit(127);
+        for (int signal_number : options.ignored_signals)
+            signal(signal_number, SIG_IGN);
         if (options.user != 0 && geteuid() == 0 &&
             (setgroups(groups.size(), groups.data()) != 0 || setgid(options.user) != 0 || setuid(options.user) != 0))
             _exit(127);

@@ -46,6 +46,8 @@ struct RunOptions {
     // Standard output goes to this file in the run's folder instead of being
     // collected; "-" closes it, "|" makes it a pipe that nobody reads.
     std::string stdout_file = {};
+    // Signals the program starts with ignored, as under nohup.
+    std::vector<int> ignored_signals = {};
 };
 
 // A started run; finish() waits for it and collects the outcome.

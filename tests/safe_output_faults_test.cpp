@@ -89,9 +89,17 @@ TEST(SafeOutputFaults, SignalsAtEachStepLeaveOneWholePair)
         const Files& expected;
     };
     std::vector<Case> cases;
+    // Signals that tell of a fault too, when another process sends them;
+    // the address sanitizer keeps its own for SIGSEGV, SIGBUS and SIGFPE.
     const Interrupt stopping[] = {{"SIGHUP", SIGHUP},   {"SIGINT", SIGINT},   {"SIGQUIT", SIGQUIT},
                                   {"SIGPIPE", SIGPIPE}, {"SIGALRM", SIGALRM}, {"SIGTERM", SIGTERM},
-                                  {"SIGUSR1", SIGUSR1}, {"SIGUSR2", SIGUSR2}, {"SIGXFSZ", SIGXFSZ}};
+                                  {"SIGUSR1", SIGUSR1}, {"SIGUSR2", SIGUSR2}, {"SIGXFSZ", SIGXFSZ},
+                                  {"SIGABRT", SIGABRT}, {"SIGTRAP", SIGTRAP}, {"SIGSYS", SIGSYS},
+                                  {"SIGILL", SIGILL},
+#if !defined(MESHWRIGHT_SANITIZED)
+                                  {"SIGSEGV", SIGSEGV}, {"SIGBUS", SIGBUS},   {"SIGFPE", SIGFPE},
+#endif
+    };
     for (const Interrupt& interrupt : stopping) {
         cases.push_back({"flock", 1, interrupt, previous});
         cases.push_back({"renameat2", 1, interrupt, renewed});
@@ -108,6 +116,17 @@ TEST(SafeOutputFaults, SignalsAtEachStepLeaveOneWholePair)
         const Outcome outcome = run_in(dir, argv, signal_at(c.syscall, c.when, c.interrupt.signal_name));
         EXPECT_EQ(outcome.files, c.expected);
         EXPECT_EQ(outcome.status, 128 + c.interrupt.signal_number);
+    }
+    // A signal the caller ignores (nohup) stays ignored.
+    for (const char* syscall : {"flock", "renameat2"}) {
+        SCOPED_TRACE(std::string(syscall) + " SIGHUP ignored");
+        TempDir dir;
+        put_files(dir, previous);
+        RunOptions options = signal_at(syscall, 1, "SIGHUP");
+        options.ignored_signals = {SIGHUP};
+        const Outcome outcome = run_in(dir, argv, options);
+        EXPECT_EQ(outcome.files, renewed);
+        EXPECT_EQ(outcome.status, 0);
     }
     const Case killed[] = {{"flock", 1, {"SIGKILL", SIGKILL}, previous},
                            {"renameat2", 1, {"SIGKILL", SIGKILL}, previous},
@@ -291,6 +310,96 @@ TEST(SafeOutputFaults, RunsOverTwoFoldersLeaveOneWholePair)
                       << " bytes of material file";
     EXPECT_TRUE(temporary_files(dir.path("a")).empty());
     EXPECT_TRUE(temporary_files(dir.path("b")).empty());
+#endif
+}
+
+// Each output is started out to the disk to its very end before it takes
+// its place, so that little is left only in memory after a run.
+TEST(SafeOutputFaults, OutputsAreStartedToTheDiskToTheirEnd)
+{
+#if defined(_WIN32)
+    GTEST_SKIP() << "Windows writes its files back on its own";
+#else
+    if (!strace_available())
+        GTEST_SKIP() << "strace cannot run the program here";
+    const std::string level = one_triangle_level("wall");
+    const Converted fresh = converted(level);
+    TempDir dir;
+    put_files(dir, {{"in.bsp", level}});
+    RunningProgram run(dir, {"meshwright", "in.bsp", "out.obj"}, {.strace = {"-e", "trace=sync_file_range"}});
+    ASSERT_EQ(run.finish().status, 0);
+    const std::string trace = run.trace();
+    for (const std::string* file : {&fresh.obj, &fresh.mtl}) {
+        const std::string whole = ", 0, " + std::to_string(file->size()) + ", SYNC_FILE_RANGE_WRITE)";
+        EXPECT_NE(trace.find(whole), std::string::npos) << "no sync_file_range of all " << file->size()
+                                                          << " bytes in:\n" << trace;
+    }
+#endif
+}
+
+// Where rename takes no flags and there are no hard links (VirtualBox's
+// shared folders answer so), outputs are still written, new or replacing
+// old ones, and nothing is left beside them.
+TEST(SafeOutputFaults, OutputsWhereRenameTakesNoFlagsAndThereAreNoLinks)
+{
+#if defined(_WIN32)
+    GTEST_SKIP() << "strace stands in for such a file system";
+#else
+    if (!strace_available())
+        GTEST_SKIP() << "strace cannot run the program here";
+    const std::string level = one_triangle_level("wall");
+    const Converted fresh = converted(level);
+    const Files renewed = {{"in.bsp", level}, {"out.obj", fresh.obj}, {"out.mtl", fresh.mtl}};
+    const RunOptions no_flags_no_links = {.strace = {"-e", "trace=renameat2,linkat", "-e", "inject=renameat2:error=EINVAL",
+                                                     "-e", "inject=linkat:error=EPERM"}};
+    for (const Files& before : {Files{{"in.bsp", level}},
+                                Files{{"in.bsp", level}, {"out.obj", "previous obj\n"}, {"out.mtl", "previous mtl\n"}}}) {
+        SCOPED_TRACE(before.size());
+        TempDir dir;
+        put_files(dir, before);
+        const Outcome outcome = run_in(dir, {"meshwright", "in.bsp", "out.obj"}, no_flags_no_links);
+        EXPECT_EQ(outcome.status, 0) << outcome.out;
+        EXPECT_EQ(outcome.files, renewed);
+    }
+#endif
+}
+
+// Another program replaces both files (an editor's safe save) while a run
+// is between its two steps: the run fails, undoes only what still holds its
+// own file, and the other program's pair stays; the replaced material file
+// keeps a name of its own, never one that a person would delete.
+TEST(SafeOutputFaults, UndoLeavesAnotherProgramsFiles)
+{
+#if defined(_WIN32)
+    GTEST_SKIP() << "strace stops the run between its steps";
+#else
+    if (!strace_available())
+        GTEST_SKIP() << "strace cannot run the program here";
+    const std::string level = one_triangle_level("wall");
+    const Converted fresh = converted(level);
+    ASSERT_LT(fresh.mtl.size(), fresh.obj.size()) << "the material file goes first";
+    TempDir dir;
+    put_files(dir, {{"in.bsp", level}, {"out.obj", "previous obj\n"}, {"out.mtl", "previous mtl\n"}});
+    RunningProgram stopped(dir, {"meshwright", "in.bsp", "out.obj"},
+                           {.strace = {"-e", "trace=renameat2", "-e", "inject=renameat2:delay_exit=1500000:when=1"}});
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (read_file(dir.path("out.mtl")) != fresh.mtl && std::chrono::steady_clock::now() < give_up)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_EQ(read_file(dir.path("out.mtl")), fresh.mtl) << "the run never put its material file in place";
+    put_files(dir, {{"their.obj", "their obj\n"}, {"their.mtl", "their mtl\n"}});
+    fs::rename(dir.path("their.obj"), dir.path("out.obj"));
+    fs::rename(dir.path("their.mtl"), dir.path("out.mtl"));
+    Outcome outcome = stopped.finish();
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.out, fresh.closing_line + exception_line(messages::unwritable_obj));
+    std::map<std::string, std::string> old;
+    std::erase_if(outcome.files, [&](const auto& file) {
+        return file.first.starts_with(".meshwright-old-") && old.insert(file).second;
+    });
+    EXPECT_EQ(outcome.files, (Files{{"in.bsp", level}, {"out.obj", "their obj\n"}, {"out.mtl", "their mtl\n"}}));
+    ASSERT_EQ(old.size(), 1u);
+    EXPECT_EQ(old.begin()->second, "previous mtl\n");
+    EXPECT_EQ(old.begin()->first.size(), std::string(".meshwright-old-").size() + 12);
 #endif
 }
 

@@ -720,10 +720,13 @@ TEST(SafeOutput, ReplacedFilesGiveNobodyMoreAccess)
         std::vector<unsigned> caller_groups;
         unsigned group_after;
         unsigned mode_after;
+        unsigned caller = other_user;
     };
     const Case cases[] = {
         {"a member of the file's group", 0660, {shared_group}, shared_group, 0660},
         {"someone who writes it as anyone may", 0662, {}, other_user, 0622},
+        // The owner stays, the group does not: its bits and setgid go.
+        {"its owner, outside its group", 02670, {}, owner, 0600, owner},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -733,12 +736,12 @@ TEST(SafeOutput, ReplacedFilesGiveNobodyMoreAccess)
         const std::string out = dir.path("out.obj");
         ASSERT_EQ(chown(out.c_str(), owner, shared_group), 0);
         ASSERT_EQ(chmod(out.c_str(), c.mode), 0);
-        ASSERT_EQ(run_in(dir, {"meshwright", "in.bsp", "out.obj"}, {.user = other_user, .groups = c.caller_groups})
+        ASSERT_EQ(run_in(dir, {"meshwright", "in.bsp", "out.obj"}, {.user = c.caller, .groups = c.caller_groups})
                       .status,
                   0);
         struct stat info {};
         ASSERT_EQ(stat(out.c_str(), &info), 0);
-        EXPECT_EQ(info.st_uid, other_user) << "only root gives a file away";
+        EXPECT_EQ(info.st_uid, c.caller) << "only root gives a file away";
         EXPECT_EQ(info.st_gid, c.group_after);
         EXPECT_EQ(info.st_mode & 07777, c.mode_after);
     }

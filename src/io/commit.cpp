@@ -37,19 +37,6 @@ class FolderLocks {
     std::vector<intptr_t> locks_;
 };
 
-class HeldFiles {
-  public:
-    void hold(const OutputFile& file) { held_.push_back(file_system::hold(file.folder(), file.name())); }
-    ~HeldFiles()
-    {
-        for (intptr_t held : held_)
-            file_system::release(held);
-    }
-
-  private:
-    std::vector<intptr_t> held_;
-};
-
 } // namespace
 
 void commit_outputs(std::initializer_list<OutputFile*> files)
@@ -67,9 +54,6 @@ void commit_outputs(std::initializer_list<OutputFile*> files)
     std::stable_sort(renamed.begin(), renamed.end(),
                      [](const OutputFile* a, const OutputFile* b) { return a->bytes_written() < b->bytes_written(); });
     const FolderLocks locks(renamed);
-    HeldFiles replaced;
-    for (const OutputFile* file : renamed)
-        replaced.hold(*file);
     const InterruptsDeferred deferred;
     try {
         for (OutputFile* file : renamed)

@@ -113,13 +113,19 @@ inline constexpr bool swaps_files = false;
 // back.
 Swap exchange(const Folder& folder, const fs::path& from, const fs::path& to);
 
-// Renames `from` to `to` in one step, only if nothing is named `to`.
+// Renames `from` to `to` in one step, only if nothing is named `to`; where
+// the system has no such step (rename without flags, no hard links), by a
+// plain rename onto a name found free just before.
 bool rename_new(const Folder& folder, const fs::path& from, const fs::path& to);
 
 void remove(const Folder& folder, const fs::path& name);
 
-// Keeps the file `name` from being freed while the handle lives, so that the
-// rename that replaces it does not wait for its blocks to be released.
+// Keeps the file `name` from being freed while the handle lives, so that
+// its number is not given to another file meanwhile (which makes the
+// identity of a file looked at early exact, birth times or not), and so that
+// the rename that replaces it does not wait for its blocks to be released.
+// no_hold where the system gives no such handle.
+inline constexpr intptr_t no_hold = -1;
 intptr_t hold(const Folder& folder, const fs::path& name);
 void release(intptr_t held);
 

@@ -376,10 +376,19 @@ bool rename_new(const Folder& folder, const fs::path& from, const fs::path& to)
         return false;
 #endif
     // A second name that only a free name takes, then the first one gone.
-    if (linkat(at, from.c_str(), at, to.c_str(), 0) != 0)
+    if (linkat(at, from.c_str(), at, to.c_str(), 0) == 0) {
+        unlinkat(at, from.c_str(), 0);
+        return true;
+    }
+    if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS)
         return false;
-    unlinkat(at, from.c_str(), 0);
-    return true;
+    // Neither rename's flags nor hard links (VirtualBox's shared folders,
+    // some FUSE file systems): a plain rename onto a name found free a
+    // moment before. Such a file system gives no way to close that moment.
+    struct stat taken {};
+    if (fstatat(at, to.c_str(), &taken, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT)
+        return false;
+    return renameat(at, from.c_str(), at, to.c_str()) == 0;
 }
 
 void remove(const Folder& folder, const fs::path& name)

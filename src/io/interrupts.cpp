@@ -72,12 +72,39 @@ const int stopping_signals[] = {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGALRM, SIGTE
 #endif
 };
 
+// Signals that also tell of a fault of the program itself. Sent by another
+// process (kill -ABRT, timeout -s SEGV) they stop it like the others; raised
+// by the program (its own abort()) or by the system for a real fault, they
+// end it at once, as they would without the handler.
+const int fault_signals[] = {SIGABRT, SIGSEGV, SIGBUS, SIGTRAP, SIGSYS, SIGFPE, SIGILL};
+
+bool is_fault_signal(int signal_number)
+{
+    for (int fault : fault_signals) {
+        if (fault == signal_number)
+            return true;
+    }
+    return false;
+}
+
+// The fault signals given to remove_pending_and_stop(); only those are held
+// back, so that a sanitizer's own handler still sees every fault at once.
+sigset_t taken_faults = [] {
+    sigset_t set;
+    sigemptyset(&set);
+    return set;
+}();
+
 sigset_t stopping_set()
 {
     sigset_t set;
     sigemptyset(&set);
     for (int signal_number : stopping_signals)
         sigaddset(&set, signal_number);
+    for (int signal_number : fault_signals) {
+        if (sigismember(&taken_faults, signal_number) == 1)
+            sigaddset(&set, signal_number);
+    }
 #if defined(SIGRTMIN)
     for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; ++signal_number)
         sigaddset(&set, signal_number);
@@ -96,10 +123,36 @@ bool reports_own_write(int signal_number, const siginfo_t* info)
            info->si_pid == own_process;
 }
 
+// Whether the program itself caused a fault signal: by raising it (its
+// own abort()), or by the fault the system tells of with the signal's own
+// code. Another process's, and the kernel's on another's behalf (a
+// debugger's), are sent.
+bool raised_by_program(const siginfo_t* info)
+{
+    if (!info)
+        return true;
+    return info->si_code <= 0 ? info->si_pid == own_process : info->si_code != SI_KERNEL;
+}
+
+void restore_default(int signal_number)
+{
+    struct sigaction default_action {};
+    default_action.sa_handler = SIG_DFL;
+    sigemptyset(&default_action.sa_mask);
+    sigaction(signal_number, &default_action, nullptr);
+}
+
 extern "C" void remove_pending_and_stop(int signal_number, siginfo_t* info, void*)
 {
     if (reports_own_write(signal_number, info))
         return;
+    if (is_fault_signal(signal_number) && raised_by_program(info)) {
+        // A fault comes again as the faulting instruction runs again, and
+        // abort() raises its signal again: with the default action, both end
+        // the program at once.
+        restore_default(signal_number);
+        return;
+    }
     for (Pending& file : pending) {
         const int folder = file.folder.load();
         if (folder >= 0)
@@ -107,28 +160,30 @@ extern "C" void remove_pending_and_stop(int signal_number, siginfo_t* info, void
     }
     // The signal stays blocked until this handler returns, so with its
     // default action back it ends the program right after.
-    struct sigaction default_action {};
-    default_action.sa_handler = SIG_DFL;
-    sigemptyset(&default_action.sa_mask);
-    sigaction(signal_number, &default_action, nullptr);
+    restore_default(signal_number);
     raise(signal_number);
 }
 
 void install_handlers()
 {
     own_process = getpid();
-    const sigset_t set = stopping_set();
+    sigset_t set = stopping_set();
+    for (int signal_number : fault_signals)
+        sigaddset(&set, signal_number);
     for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
         struct sigaction current {};
-        // A signal the caller chose to ignore (nohup, a test) stays ignored.
+        // A signal the caller chose to ignore (nohup, a test) stays ignored,
+        // and a fault signal that is handled already (by a sanitizer) keeps
+        // its handler.
         if (sigismember(&set, signal_number) != 1 || sigaction(signal_number, nullptr, &current) != 0 ||
-            current.sa_handler == SIG_IGN)
+            current.sa_handler == SIG_IGN || (is_fault_signal(signal_number) && current.sa_handler != SIG_DFL))
             continue;
         struct sigaction action {};
         action.sa_sigaction = remove_pending_and_stop;
         action.sa_flags = SA_SIGINFO;
         sigemptyset(&action.sa_mask);
-        sigaction(signal_number, &action, nullptr);
+        if (sigaction(signal_number, &action, nullptr) == 0 && is_fault_signal(signal_number))
+            sigaddset(&taken_faults, signal_number);
     }
 }
 

@@ -76,6 +76,14 @@ std::optional<fs::path> follow_links(const fs::path& path)
         if (part.empty() || part == ".")
             continue;
         if (part == ".." && !resolved.empty() && resolved.filename() != ".." && resolved != resolved.root_path()) {
+#if !defined(_WIN32)
+            // As the system does: ".." leaves a folder that is there, and a
+            // link that leads nowhere ends the path. (Windows takes ".." out
+            // of a path by its letters alone.)
+            std::error_code error;
+            if (!fs::is_directory(fs::symlink_status(resolved, error)))
+                return std::nullopt;
+#endif
             resolved = resolved.parent_path();
             continue;
         }

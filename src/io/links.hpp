@@ -11,7 +11,8 @@ namespace meshwright {
 // removing one's files (like /tmp), only links of the caller's own or of the
 // folder's owner are, whether they stand for the file or for a folder on the
 // way and whatever the system's own setting, so that a link planted by
-// another user cannot send an output elsewhere. Nothing, too, for a loop.
+// another user cannot send an output elsewhere. Nothing, too, for a loop,
+// and for ".." after a name that is no folder (a link that leads nowhere).
 std::optional<std::filesystem::path> follow_links(const std::filesystem::path& path);
 
 // Whether the two paths name the same file: the same file when both exist,

@@ -21,20 +21,28 @@ namespace {
 // grow with the destination's, so every folder that takes the destination
 // takes it too.
 constexpr std::string_view temporary_marker = ".meshwright-tmp-";
+// A replaced file set aside, which stays under such a name when it cannot
+// go back (another program made a file at its name meanwhile).
+constexpr std::string_view old_marker = ".meshwright-old-";
 constexpr int suffix_length = 12;
 constexpr int max_name_attempts = 100;
 
-fs::path random_temporary_name()
+fs::path random_name(std::string_view marker)
 {
     static std::mt19937_64 random = [] {
         std::random_device device;
         return std::mt19937_64(uint64_t{device()} << 32 ^ device() ^ file_system::process_id());
     }();
     constexpr char digits[] = "0123456789abcdefghijklmnopqrstuv";
-    std::string name(temporary_marker);
+    std::string name(marker);
     for (uint64_t bits = random(), i = 0; i < suffix_length; ++i, bits >>= 5)
         name += digits[bits & 31];
     return name;
+}
+
+fs::path random_temporary_name()
+{
+    return random_name(temporary_marker);
 }
 
 fs::path followed(const fs::path& path, const char* open_failure)
@@ -65,6 +73,9 @@ void OutputFile::open(const char* open_failure)
     // An empty path, or one that ends in a folder separator, names no file.
     if (name_.empty() || !folder_.opened())
         throw open_failure;
+    // Held first and looked at after, so that the file looked at is the one
+    // held: its number is then given to no other file while the run lives.
+    replaced_held_ = file_system::hold(folder_, name_);
     replaced_ = file_system::inspect(folder_, name_);
     // A link left after the last hop (a loop) is no file to write.
     if (replaced_.link || (replaced_.exists && !replaced_.writable))
@@ -99,6 +110,8 @@ FILE* OutputFile::create_temporary()
         if (FILE* file = file_system::create_private(folder_, name, error)) {
             temporary_ = name;
             interrupt_slot_ = remove_on_interrupt(folder_, name);
+            ours_held_ = file_system::hold(folder_, name);
+            ours_ = file_system::inspect(folder_, name).identity;
             return file;
         }
         if (error != file_system::CreateError::name_taken)
@@ -110,6 +123,8 @@ FILE* OutputFile::create_temporary()
 OutputFile::~OutputFile()
 {
     discard();
+    file_system::release(replaced_held_);
+    file_system::release(ours_held_);
 }
 
 void OutputFile::write(std::string_view text)
@@ -180,6 +195,26 @@ bool OutputFile::is_replaced(const fs::path& name) const
     return now.exists && now.identity == replaced_.identity;
 }
 
+bool OutputFile::is_ours(const fs::path& name) const
+{
+    const file_system::FileState now = file_system::inspect(folder_, name);
+    return now.exists && now.identity == ours_;
+}
+
+// The replaced file, at `name`, cannot go back: it keeps a name of its own,
+// never one that a person would delete as a failed run's.
+void OutputFile::keep_replaced_at(const fs::path& name)
+{
+    for (int attempt = 0; attempt < max_name_attempts; ++attempt) {
+        if (file_system::rename_new(folder_, name, random_name(old_marker)))
+            break;
+    }
+    if (name == temporary_) {
+        forget_on_interrupt(interrupt_slot_);
+        temporary_.clear();
+    }
+}
+
 void OutputFile::set_aside()
 {
     if (!file_system::swaps_files)
@@ -190,7 +225,7 @@ void OutputFile::move_aside()
 {
     if (!replaced_.exists || !aside_.empty())
         return;
-    const fs::path aside = random_temporary_name();
+    const fs::path aside = random_name(old_marker);
     if (!file_system::rename_new(folder_, name_, aside))
         throw write_failure_;
     aside_ = aside;
@@ -228,18 +263,25 @@ void OutputFile::put_in_place()
 
 void OutputFile::take_back()
 {
-    if (placed_ == Placed::swapped)
+    // Only a name that still holds this run's file is undone; another
+    // program's file that took it meanwhile stays.
+    const bool ours_in_place = placed_ != Placed::no && is_ours(name_);
+    if (placed_ == Placed::swapped && ours_in_place)
         file_system::exchange(folder_, temporary_, name_);
-    else if (placed_ == Placed::renamed)
+    else if (placed_ == Placed::swapped)
+        keep_replaced_at(temporary_);
+    else if (placed_ == Placed::renamed && ours_in_place)
         file_system::rename_new(folder_, name_, temporary_);
     placed_ = Placed::no;
+    // The replaced file goes back where nothing took its name; otherwise it
+    // keeps its name of its own.
     if (!aside_.empty() && file_system::rename_new(folder_, aside_, name_))
         aside_.clear();
 }
 
 void OutputFile::let_go_of_replaced()
 {
-    if (placed_ == Placed::swapped)
+    if (placed_ == Placed::swapped && is_replaced(temporary_))
         file_system::remove(folder_, temporary_);
     if (!aside_.empty())
         file_system::remove(folder_, aside_);
@@ -256,7 +298,8 @@ void OutputFile::discard()
         stream_ = nullptr;
     }
     if (waits_for_rename()) {
-        file_system::remove(folder_, temporary_);
+        if (is_ours(temporary_))
+            file_system::remove(folder_, temporary_);
         forget_on_interrupt(interrupt_slot_);
         temporary_.clear();
     }

@@ -50,15 +50,19 @@ class OutputFile {
     const file_system::Folder& folder() const { return folder_; }
     const std::filesystem::path& name() const { return name_; }
     // Where the system cannot swap two files, moves the file to be replaced
-    // aside under a name of its own, so that a file held open by another
-    // program fails the set before anything changed.
+    // aside under a name of its own (".meshwright-old-" and a suffix), so
+    // that a file held open by another program fails the set before
+    // anything changed.
     void set_aside();
     // Puts the finished file in place of its destination, where the system
     // can by swapping the two. Throws the write failure when the destination
     // is no longer what it was at the start (a folder, or a file made
     // meanwhile where there was none), leaving it as it is.
     void put_in_place();
-    // Undoes set_aside() and put_in_place(), whichever were done.
+    // Undoes set_aside() and put_in_place(), whichever were done, as far as
+    // the names still hold what this run put there: a file that another
+    // program put at the destination meanwhile stays, and the replaced file
+    // then keeps a name of its own (".meshwright-old-" and a suffix).
     void take_back();
     // Removes the replaced file, once the whole set is in place.
     void let_go_of_replaced();
@@ -72,6 +76,8 @@ class OutputFile {
     void flush();
     void start_writeback(bool all);
     bool is_replaced(const std::filesystem::path& name) const;
+    bool is_ours(const std::filesystem::path& name) const;
+    void keep_replaced_at(const std::filesystem::path& name);
     void discard();
 
     std::unique_ptr<char[]> buffer_;
@@ -82,6 +88,9 @@ class OutputFile {
     std::filesystem::path name_;        // its file name
     file_system::Folder folder_;        // its folder
     file_system::FileState replaced_;
+    intptr_t replaced_held_ = file_system::no_hold; // the replaced file, held from the start
+    file_system::Identity ours_{};                  // the file this run writes
+    intptr_t ours_held_ = file_system::no_hold;
     std::filesystem::path temporary_; // its name in the folder; empty when written in place
     std::filesystem::path aside_;     // the replaced file's name while set aside
     enum class Placed { no, swapped, renamed } placed_ = Placed::no;
