@@ -10,7 +10,9 @@
 # the median time and peak memory of a conversion to binary glTF; and how
 # many MiB of the machine's file data are still only in memory (Dirty in
 # /proc/meminfo) right after a conversion that replaces the OBJ, from a
-# synced start: what a power cut at that moment could lose.
+# synced start, and of the OBJ itself (its pages dirty and not under
+# writeback, from /proc/kpageflags as root; "-" elsewhere): what a power cut
+# at that moment could lose.
 # Conversions and copies alternate, run by run, so that both see the same
 # machine.
 # Needs GNU time for the peak memory (Debian package time) and taskset.
@@ -23,7 +25,7 @@ runs=${RUNS:-9}
 shapes=${SHAPES:-benchmark one_triangle_surfaces one_big_surface degenerate sample}
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DMESHWRIGHT_TESTS=OFF -DMESHWRIGHT_TOOLS=ON >/dev/null
-cmake --build "$build" -j2 --target meshwright make_big_level >/dev/null
+cmake --build "$build" -j2 --target meshwright make_big_level dirty_pages >/dev/null
 mkdir -p "$work"
 cd "$work"
 # A null device of its own, for the throughput without writing.
@@ -40,7 +42,7 @@ median() {
 }
 
 printf '%-22s %8s %8s %8s %8s %7s %7s %9s %9s %9s %9s %9s %8s %8s %9s %9s\n' shape "OBJ MB" convert "dd" "dd+mv" "/dd" \
-  "/dd+mv" "peak MiB" "limit" "1 cpu" "2 cpus" "MB/s/cpu" "GLB MB" "glb" "glb MiB" "dirty MiB"
+  "/dd+mv" "peak MiB" "limit" "1 cpu" "2 cpus" "MB/s/cpu" "GLB MB" "glb" "glb MiB" "dirty MiB" "file MiB"
 for shape in $shapes; do
   level=$shape.bsp
   if [ "$shape" = sample ]; then
@@ -76,16 +78,17 @@ for shape in $shapes; do
   sync
   "$build/meshwright" "$level" out.obj >/dev/null
   dirty_kib=$(awk '/^Dirty:/ { print $2 }' /proc/meminfo)
+  file_dirty=$("$build/bench/dirty_pages" out.obj)
   input=$(stat -c %s "$level")
   awk -v s="$shape" -v b="$bytes" -v c="$convert" -v d="$dd" -v m="$ddmv" -v p="$peak_kib" -v i="$input" \
-      -v o="$one" -v t="$two" -v n="$null" -v gb="$glb_bytes" -v g="$glb" -v gp="$glb_peak_kib" -v dk="$dirty_kib" 'BEGIN {
+      -v o="$one" -v t="$two" -v n="$null" -v gb="$glb_bytes" -v g="$glb" -v gp="$glb_peak_kib" -v dk="$dirty_kib" -v fd="$file_dirty" 'BEGIN {
     mib = 1048576
     limit = 1.25 * i + 16 * mib
     ratio_dd = d > 0 ? sprintf("%.2f", c / d) : "-"
     ratio_mv = m > 0 ? sprintf("%.2f", c / m) : "-"
-    printf "%-22s %8.1f %8.3f %8.3f %8.3f %7s %7s %9.1f %9.1f %9.3f %9.3f %9.0f %8.1f %8.3f %9.1f %9.1f\n", s, b / 1e6, c,
-           d, m, ratio_dd, ratio_mv, p * 1024 / mib, limit / mib, o, t, (n > 0 ? b / 1e6 / n : 0), gb / 1e6, g,
-           gp * 1024 / mib, dk / 1024
+    printf "%-22s %8.1f %8.3f %8.3f %8.3f %7s %7s %9.1f %9.1f %9.3f %9.3f %9.0f %8.1f %8.3f %9.1f %9.1f %9s\n", s, b / 1e6,
+           c, d, m, ratio_dd, ratio_mv, p * 1024 / mib, limit / mib, o, t, (n > 0 ? b / 1e6 / n : 0), gb / 1e6, g,
+           gp * 1024 / mib, dk / 1024, fd
   }'
 done
 # Textures: the textured level (64 bitmaps of 256 x 256, 24 bits, beside it)
