@@ -313,6 +313,43 @@ TEST(SafeOutputFaults, RunsOverTwoFoldersLeaveOneWholePair)
 #endif
 }
 
+#if !defined(_WIN32)
+// Whether the process has a handler of its own for `signal_number`.
+bool catches(intptr_t pid, int signal_number)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with("SigCgt:"))
+            return (std::stoull(line.substr(7), nullptr, 16) >> (signal_number - 1)) & 1;
+    }
+    return false;
+}
+#endif
+
+// Signals that another process sends with kill() stop a run waiting for its
+// level (a FIFO nobody writes yet), however the program treats the same
+// signals when they come from its own writes or faults.
+TEST(SafeOutputFaults, SignalsSentByAnotherProcessStopTheRun)
+{
+#if defined(_WIN32)
+    GTEST_SKIP() << "Windows has no POSIX signals";
+#else
+    for (int signal_number : {SIGPIPE, SIGXFSZ, SIGABRT, SIGILL}) {
+        SCOPED_TRACE(signal_number);
+        TempDir dir;
+        ASSERT_EQ(mkfifo(dir.path("in.bsp").c_str(), 0600), 0);
+        RunningProgram run(dir, {"meshwright", "in.bsp", "out.obj"});
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!catches(run.pid(), signal_number) && std::chrono::steady_clock::now() < give_up)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_TRUE(catches(run.pid(), signal_number)) << "the run never took the signal over";
+        ASSERT_EQ(kill(static_cast<pid_t>(run.pid()), signal_number), 0);
+        EXPECT_TRUE(run.ends_within(10));
+        EXPECT_EQ(run.finish().status, 128 + signal_number);
+    }
+#endif
+}
+
 // Each output is started out to the disk to its very end before it takes
 // its place, so that little is left only in memory after a run.
 TEST(SafeOutputFaults, OutputsAreStartedToTheDiskToTheirEnd)

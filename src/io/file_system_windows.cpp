@@ -121,6 +121,13 @@ bool takes_removable_files(const Folder&)
     return true;
 }
 
+// Why the file just asked for could not be made.
+CreateError creation_error()
+{
+    const DWORD code = GetLastError();
+    return code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS ? CreateError::name_taken : CreateError::other;
+}
+
 FILE* create_private(const Folder& folder, const fs::path& name, CreateError& error)
 {
     const fs::path path = folder.path_of(name);
@@ -128,9 +135,7 @@ FILE* create_private(const Folder& folder, const fs::path& name, CreateError& er
     const HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                       CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        const DWORD code = GetLastError();
-        error = code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS ? CreateError::name_taken
-                                                                          : CreateError::other;
+        error = creation_error();
         return nullptr;
     }
     error = CreateError::none;
@@ -145,9 +150,7 @@ FILE* create_scratch(const Folder& folder, const fs::path& name, CreateError& er
     const HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                                       FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        const DWORD code = GetLastError();
-        error = code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS ? CreateError::name_taken
-                                                                          : CreateError::other;
+        error = creation_error();
         return nullptr;
     }
     error = CreateError::none;

@@ -171,31 +171,10 @@ async function download(page, client, link, folder, fileName) {
   return fs.readFileSync(path.join(folder, fileName));
 }
 
-// How far across the 3D view, or up it, the drawn pixels reach, as a share
+// What of the 3D view is drawn: the share of its pixels that differ from
+// its background, and how far across it, or up it, they reach, as a share
 // of its width or height (the larger).
-function drawnExtent(page) {
-  return page.evaluate(() => {
-    const canvas = document.querySelector('#view canvas');
-    const copy = document.createElement('canvas');
-    copy.width = canvas.width;
-    copy.height = canvas.height;
-    const context = copy.getContext('2d');
-    context.drawImage(canvas, 0, 0);
-    const pixels = context.getImageData(0, 0, copy.width, copy.height).data;
-    let [left, right, top, bottom] = [copy.width, -1, copy.height, -1];
-    for (let i = 0; i < pixels.length; i += 4) {
-      if (Math.abs(pixels[i] - 0x1d) + Math.abs(pixels[i + 1] - 0x22) + Math.abs(pixels[i + 2] - 0x30) > 24) {
-        const x = (i / 4) % copy.width;
-        const y = Math.floor(i / 4 / copy.width);
-        [left, right, top, bottom] = [Math.min(left, x), Math.max(right, x), Math.min(top, y), Math.max(bottom, y)];
-      }
-    }
-    return Math.max((right - left + 1) / copy.width, (bottom - top + 1) / copy.height);
-  });
-}
-
-// The share of the 3D view's pixels that differ from its background.
-function drawnShare(page) {
+function drawnShape(page) {
   return page.evaluate(() => {
     const canvas = document.querySelector('#view canvas');
     const copy = document.createElement('canvas');
@@ -205,34 +184,23 @@ function drawnShare(page) {
     context.drawImage(canvas, 0, 0);
     const pixels = context.getImageData(0, 0, copy.width, copy.height).data;
     let drawn = 0;
+    let [left, right, top, bottom] = [copy.width, -1, copy.height, -1];
     for (let i = 0; i < pixels.length; i += 4) {
-      if (Math.abs(pixels[i] - 0x1d) + Math.abs(pixels[i + 1] - 0x22) + Math.abs(pixels[i + 2] - 0x30) > 24)
+      if (Math.abs(pixels[i] - 0x1d) + Math.abs(pixels[i + 1] - 0x22) + Math.abs(pixels[i + 2] - 0x30) > 24) {
         ++drawn;
+        const x = (i / 4) % copy.width;
+        const y = Math.floor(i / 4 / copy.width);
+        [left, right, top, bottom] = [Math.min(left, x), Math.max(right, x), Math.min(top, y), Math.max(bottom, y)];
+      }
     }
-    return drawn / (pixels.length / 4);
+    return { share: drawn / (pixels.length / 4),
+             extent: Math.max((right - left + 1) / copy.width, (bottom - top + 1) / copy.height) };
   });
 }
 
-// Has the page make the OBJ and material file, which it makes only when
-// asked for.
-async function makeObj(page) {
-  const offered = await page.evaluate(() => !document.getElementById('download-obj').hidden);
-  assert.ok(!offered, 'no OBJ is offered before it is asked for');
-  await page.click('#make-obj');
-  await page.waitForFunction(() => document.getElementById('download-mtl').hasAttribute('href') &&
-                                   !document.getElementById('download-mtl').hidden, { timeout: 120000 });
-}
-
-// The three downloads equal the program's files byte for byte.
-async function checkDownloads(page, expected, work) {
-  const client = await page.createCDPSession();
-  const downloads = fs.mkdtempSync(path.join(work, 'downloads-'));
-  await makeObj(page);
-  for (const kind of ['glb', 'obj', 'mtl']) {
-    const bytes = await download(page, client, '#download-' + kind, downloads, expected.name + '.' + kind);
-    assert.ok(bytes.equals(expected[kind]), `the downloaded ${kind} file is the program's, byte for byte`);
-  }
-  await client.detach();
+// The share of the 3D view's pixels that differ from its background.
+async function drawnShare(page) {
+  return (await drawnShape(page)).share;
 }
 
 async function checkSample(page, sample, expected, work, screenshot) {
@@ -244,9 +212,8 @@ async function checkSample(page, sample, expected, work, screenshot) {
   assert.equal(triangles, expected.triangles, 'the view shows every triangle of the level');
   assert.equal(shown.counts, `${expected.vertices} vertices, ${expected.triangles} triangles, ` +
                              `${expected.materials} materials`);
-  const share = await drawnShare(page);
+  const { share, extent } = await drawnShape(page);
   assert.ok(share > 0.05, `the 3D view shows the level (${(share * 100).toFixed(1)}% of its pixels drawn)`);
-  const extent = await drawnExtent(page);
   assert.ok(extent > 0.65, `the first view frames the level (it spans ${(extent * 100).toFixed(0)}% of the view)`);
   if (screenshot)
     await page.screenshot({ path: screenshot });
