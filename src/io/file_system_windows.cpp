@@ -195,12 +195,21 @@ void remove(const Folder& folder, const fs::path& name)
     DeleteFileW(folder.path_of(name).c_str());
 }
 
-intptr_t hold(const Folder&, const fs::path&)
+intptr_t hold(const Folder& folder, const fs::path& name)
 {
-    return -1;
+    // No access of its own and every sharing mode: others may still read,
+    // write, rename and delete the file while it is held.
+    const HANDLE handle = CreateFileW(folder.path_of(name).c_str(), 0,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    return handle == INVALID_HANDLE_VALUE ? no_hold : reinterpret_cast<intptr_t>(handle);
 }
 
-void release(intptr_t) {}
+void release(intptr_t held)
+{
+    if (held != no_hold)
+        CloseHandle(reinterpret_cast<HANDLE>(held));
+}
 
 uint64_t process_id()
 {

@@ -197,8 +197,12 @@ bool OutputFile::is_replaced(const fs::path& name) const
 
 bool OutputFile::is_ours(const fs::path& name) const
 {
+    // By device and number alone: the file is held from its creation, so its
+    // number is no other's while the run lives, whatever times are told of
+    // it (Wine's for a file being written change).
     const file_system::FileState now = file_system::inspect(folder_, name);
-    return now.exists && now.identity == ours_;
+    return now.exists && std::get<0>(now.identity) == std::get<0>(ours_) &&
+           std::get<1>(now.identity) == std::get<1>(ours_);
 }
 
 // The replaced file, at `name`, cannot go back: it keeps a name of its own,
