@@ -15,6 +15,7 @@
 #include <functional>
 #include <thread>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -437,6 +438,65 @@ TEST(SafeOutputFaults, UndoLeavesAnotherProgramsFiles)
     ASSERT_EQ(old.size(), 1u);
     EXPECT_EQ(old.begin()->second, "previous mtl\n");
     EXPECT_EQ(old.begin()->first.size(), std::string(".meshwright-old-").size() + 12);
+#endif
+}
+
+// Where files cannot be swapped (Windows; exfat, CIFS), each old file is
+// moved aside first. When another program makes a file at the OBJ's name in
+// that moment, the new OBJ cannot take its place and the old one cannot go
+// back: it keeps a name of its own, never the temporary prefix, and the
+// material file goes back whole.
+TEST(SafeOutputFaults, MovedAsideFileThatCannotGoBackKeepsANameOfItsOwn)
+{
+#if defined(_WIN32)
+    GTEST_SKIP() << "strace stands in for a file system that cannot swap";
+#else
+    if (!strace_available())
+        GTEST_SKIP() << "strace cannot run the program here";
+    const std::string level = one_triangle_level("wall");
+    const Converted fresh = converted(level);
+    ASSERT_LT(fresh.mtl.size(), fresh.obj.size()) << "the material file goes first";
+    const Files previous = {{"in.bsp", level}, {"out.obj", "previous obj\n"}, {"out.mtl", "previous mtl\n"}};
+    const std::vector<std::string> argv = {"meshwright", "in.bsp", "out.obj"};
+    // Each file's swap (the first and fourth renameat2) fails as such file
+    // systems fail it; the run then looks at each file it moved aside.
+    const std::string cannot_swap = "inject=renameat2:error=EINVAL:when=1..4+3";
+    int looked_at_obj = 0;
+    {
+        TempDir dir;
+        put_files(dir, previous);
+        RunningProgram run(dir, argv, {.strace = {"-e", "trace=renameat2,statx", "-e", cannot_swap}});
+        run.finish();
+        std::istringstream trace(run.trace());
+        int calls = 0;
+        int aside = 0;
+        for (std::string line; std::getline(trace, line) && aside < 2;) {
+            if (line.starts_with("statx(")) {
+                ++calls;
+                aside += line.find("\".meshwright-old-") != std::string::npos;
+            }
+        }
+        ASSERT_EQ(aside, 2) << run.trace();
+        looked_at_obj = calls;
+    }
+    TempDir dir;
+    put_files(dir, previous);
+    RunningProgram run(dir, argv,
+                       {.strace = {"-e", "trace=renameat2,statx", "-e", cannot_swap, "-e",
+                                   "inject=statx:delay_exit=1500000:when=" + std::to_string(looked_at_obj)}});
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (fs::exists(dir.path("out.obj")) && std::chrono::steady_clock::now() < give_up)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    put_files(dir, {{"out.obj", "their obj\n"}});
+    Outcome outcome = run.finish();
+    EXPECT_EQ(outcome.out, fresh.closing_line + exception_line(messages::unwritable_obj));
+    std::map<std::string, std::string> old;
+    std::erase_if(outcome.files, [&](const auto& file) {
+        return file.first.starts_with(".meshwright-old-") && old.insert(file).second;
+    });
+    EXPECT_EQ(outcome.files, (Files{{"in.bsp", level}, {"out.obj", "their obj\n"}, {"out.mtl", "previous mtl\n"}}));
+    ASSERT_EQ(old.size(), 1u);
+    EXPECT_EQ(old.begin()->second, "previous obj\n");
 #endif
 }
 
