@@ -203,6 +203,28 @@ async function drawnShare(page) {
   return (await drawnShape(page)).share;
 }
 
+// Has the page make the OBJ and material file, which it makes only when
+// asked for.
+async function makeObj(page) {
+  const offered = await page.evaluate(() => !document.getElementById('download-obj').hidden);
+  assert.ok(!offered, 'no OBJ is offered before it is asked for');
+  await page.click('#make-obj');
+  await page.waitForFunction(() => document.getElementById('download-mtl').hasAttribute('href') &&
+                                   !document.getElementById('download-mtl').hidden, { timeout: 120000 });
+}
+
+// The three downloads equal the program's files byte for byte.
+async function checkDownloads(page, expected, work) {
+  const client = await page.createCDPSession();
+  const downloads = fs.mkdtempSync(path.join(work, 'downloads-'));
+  await makeObj(page);
+  for (const kind of ['glb', 'obj', 'mtl']) {
+    const bytes = await download(page, client, '#download-' + kind, downloads, expected.name + '.' + kind);
+    assert.ok(bytes.equals(expected[kind]), `the downloaded ${kind} file is the program's, byte for byte`);
+  }
+  await client.detach();
+}
+
 async function checkSample(page, sample, expected, work, screenshot) {
   const shown = await openLevel(page, sample);
   assert.equal(shown.state, 'done', shown.status);
