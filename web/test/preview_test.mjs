@@ -1,7 +1,8 @@
 // The preview module as code, with Node's test runner: its simplified copy
-// of a level is a valid binary glTF file that keeps the textures, it finds
-// positions through the primitives' POSITION attribute wherever that
-// accessor is, and its bounds are the data's.
+// of a level is a valid binary glTF file that keeps the textures and draws
+// the flat colours at once, it finds positions through the primitives'
+// POSITION attribute wherever that accessor is, it keeps every n-th
+// triangle across arrays, and its bounds are the data's.
 //   MESHWRIGHT_PAGE=page MESHWRIGHT_CONVERTER=meshwright MESHWRIGHT_SAMPLE=sample.bsp \
 //     node --test preview_test.mjs
 // (page: a copy of the page's modules beside the npm packages, so that they
@@ -14,7 +15,8 @@ import os from 'node:os';
 import path from 'node:path';
 import test from 'node:test';
 
-const { makePreview, boundsOf, triangleCount } = await import(`${process.env.MESHWRIGHT_PAGE}/preview.js`);
+const { everyNth, makePreview, triangleCount } = await import(`${process.env.MESHWRIGHT_PAGE}/preview.js`);
+const { boundsOf } = await import(`${process.env.MESHWRIGHT_PAGE}/glb.js`);
 const validator = createRequire(import.meta.url)('gltf-validator');
 
 // The sample converted with its bitmaps beside it.
@@ -89,6 +91,51 @@ test('a simplified preview is a valid file with the textures', async () => {
   assert.equal(textured(glb).filter(([, shown]) => shown).length, 12);
 });
 
+// The rows of an accessor of a file, as arrays of `size` numbers.
+function rowsOf(glb, index, size) {
+  const { json, jsonLength } = chunks(glb);
+  const accessor = json.accessors[index];
+  const view = json.bufferViews[accessor.bufferView];
+  const start = glb.byteOffset + 20 + jsonLength + 8 + (view.byteOffset || 0) + (accessor.byteOffset || 0);
+  const ArrayType = { 5123: Uint16Array, 5125: Uint32Array, 5126: Float32Array }[accessor.componentType];
+  const values = new ArrayType(glb.buffer.slice(start, start + accessor.count * size * ArrayType.BYTES_PER_ELEMENT));
+  return Array.from({ length: accessor.count }, (_, row) => [...values.subarray(row * size, row * size + size)]);
+}
+
+test('a simplified preview draws all flat colours as one, each corner in its material\'s colour', async () => {
+  const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'meshwright-preview-'));
+  execFileSync(process.env.MESHWRIGHT_CONVERTER, [process.env.MESHWRIGHT_SAMPLE, path.join(folder, 'sample.glb')]);
+  const glb = new Uint8Array(fs.readFileSync(path.join(folder, 'sample.glb')));
+  fs.rmSync(folder, { recursive: true });
+  const preview = await makePreview(glb, 20);
+  assert.deepEqual(await issuesOf(preview.glb), { errors: 0, warnings: 0, messages: [] });
+  const level = chunks(glb).json;
+  const shown = chunks(preview.glb).json;
+  assert.equal(preview.materials, 12);
+  assert.deepEqual(shown.materials.slice(0, -1), level.materials);
+  assert.deepEqual(shown.materials.at(-1).pbrMetallicRoughness.baseColorFactor, [1, 1, 1, 1]);
+  assert.equal(shown.meshes[0].primitives.length, 1);
+  const [joined] = shown.meshes[0].primitives;
+  assert.equal(joined.material, level.materials.length);
+  // Each corner shown where the level has a corner of a material of its colour.
+  const key = (values) => values.map((value) => Math.fround(value)).join(' ');
+  const colouredCorners = new Set();
+  for (const primitive of level.meshes.flatMap((mesh) => mesh.primitives)) {
+    const positions = rowsOf(glb, primitive.attributes.POSITION, 3);
+    const colour = level.materials[primitive.material].pbrMetallicRoughness.baseColorFactor.slice(0, 3);
+    for (const [corner] of rowsOf(glb, primitive.indices, 1))
+      colouredCorners.add(key([...positions[corner], ...colour]));
+  }
+  const positions = rowsOf(preview.glb, joined.attributes.POSITION, 3);
+  const colours = rowsOf(preview.glb, joined.attributes.COLOR_0, 3);
+  const corners = rowsOf(preview.glb, joined.indices, 1);
+  for (const [corner] of corners)
+    assert.ok(colouredCorners.has(key([...positions[corner], ...colours[corner]])), `corner ${corner}`);
+  // And every material keeps triangles of its own.
+  const levelColours = level.materials.map((material) => key(material.pbrMetallicRoughness.baseColorFactor.slice(0, 3)));
+  assert.equal(new Set(corners.map(([corner]) => key(colours[corner]))).size, new Set(levelColours).size);
+});
+
 test('positions are found through the POSITION attribute', async () => {
   const glb = texturedSample();
   const { json } = chunks(glb);
@@ -107,6 +154,18 @@ test('positions are found through the POSITION attribute', async () => {
   for (let k = 0; k < 3; ++k) {
     assert.ok(shown.low[k] >= original.low[k] && shown.high[k] <= original.high[k], `axis ${k} within the level`);
   }
+});
+
+test('every n-th triangle, counted across the arrays', () => {
+  const rows = [
+    [[[0, 1, 2, 3, 4, 5, 6, 7, 8]], 2, [0, 1, 2, 6, 7, 8]],
+    [[[0, 1, 2], [3, 4, 5, 6, 7, 8], [9, 10, 11]], 2, [0, 1, 2, 6, 7, 8]],
+    [[[0, 1, 2], [3, 4, 5, 6, 7, 8], [9, 10, 11]], 3, [0, 1, 2, 9, 10, 11]],
+    [[[0, 1, 2], [], [3, 4, 5, 6]], 1, [0, 1, 2, 3, 4, 5]],
+    [[[0, 1, 2, 3, 4, 5], [6, 7, 8, 9, 10, 11]], 5, [0, 1, 2]],
+  ];
+  for (const [arrays, stride, expected] of rows)
+    assert.deepEqual([...everyNth(arrays.map((array) => new Uint16Array(array)), stride)], expected, `${stride}`);
 });
 
 test('bounds are the data\'s', () => {
