@@ -55,6 +55,13 @@ function setState(state, text) {
   page.status.className = state;
 }
 
+// A count with its thousands marked, as "12,345".
+const numberFormat = new Intl.NumberFormat('en');
+
+function number(value) {
+  return numberFormat.format(value);
+}
+
 function megabytes(bytes) {
   return (bytes / 1e6).toFixed(bytes < 1e6 ? 3 : 1) + ' MB';
 }
@@ -104,15 +111,22 @@ function showReport(text, name) {
   if (reportUrl)
     URL.revokeObjectURL(reportUrl);
   reportUrl = null;
-  const lines = text.split('\n');
-  const long = lines.length > reportHeadLines + 1;
-  page.report.textContent = long ? lines.slice(0, reportHeadLines).join('\n') + '\n…\n' : text;
+  // Only the head is cut out and only the lines are counted: splitting a
+  // report of tens of thousands of lines takes long.
+  let headEnd = -1;
+  let lines = 0;
+  for (let at = text.indexOf('\n'); at >= 0; at = text.indexOf('\n', at + 1)) {
+    if (++lines === reportHeadLines)
+      headEnd = at + 1;
+  }
+  const long = lines > reportHeadLines;
+  page.report.textContent = long ? text.slice(0, headEnd) + '…\n' : text;
   page.wholeReport.hidden = !long;
   if (long) {
     reportUrl = URL.createObjectURL(new Blob([text], { type: 'text/plain' }));
     page.wholeReport.href = reportUrl;
     page.wholeReport.download = name + '-report.txt';
-    page.wholeReport.textContent = `Download the whole report (${(lines.length - 1).toLocaleString('en')} lines)`;
+    page.wholeReport.textContent = `Download the whole report (${number(lines)} lines)`;
   }
   page.reportBox.hidden = false;
 }
@@ -127,27 +141,23 @@ function showReport(text, name) {
 //
 // A worker that fails after its result (an error while it draws or refines
 // the preview) is gone with its view and its copy of the level: a "lost"
-// step says so, and the OBJ is then made here, from the files read again.
+// step says so, and the OBJ is then made here, from the files.
 // `onStart` gets a function that stops the worker.
 async function runSteps(file, bitmaps, preview, handOver, onStep, onStart) {
-  const read = async () => ({
-    bytes: new Uint8Array(await file.arrayBuffer()),
-    bitmapBytes: await Promise.all(bitmaps.map(async (bitmap) =>
-      ({ path: bitmap.path, bytes: new Uint8Array(await bitmap.file.arrayBuffer()) }))),
-  });
-  // The worker is given the only copy of what it reads, so this page reads
-  // the files again.
   const onPage = async (withPreview, step) => {
-    const { bytes, bitmapBytes } = await read();
     await nextPaint();
     await loadScript('meshwright.js', 'createMeshwright');
     const { convertSteps } = await loadScript('onpage.js', 'meshwrightSteps');
-    const makeObj = await convertSteps(bytes, file.name, bitmapBytes, withPreview, step);
+    const makeObj = await convertSteps(file, bitmaps, withPreview, step);
     return { makeObj: async () => { await nextPaint(); makeObj?.(); }, send() {}, close() {} };
   };
-  // Only the OBJ of a level converted again: a rejection is the OBJ's.
-  const objStepOnly = (message) => {
-    if (message.step === 'obj' || message.step === 'failed')
+  // Of a level converted again here: the download, where the worker had
+  // not sent it, and the OBJ (a rejection is the OBJ's).
+  let downloadDelivered = false;
+  const fromHere = (message) => {
+    if (message.step === 'download' && !downloadDelivered)
+      onStep(message);
+    else if (message.step === 'obj' || message.step === 'failed')
       onStep({ ...message, step: 'obj' });
   };
   let worker = null;
@@ -163,15 +173,17 @@ async function runSteps(file, bitmaps, preview, handOver, onStep, onStart) {
     }
   }
   onStart(() => worker.terminate());
-  const { bytes, bitmapBytes } = await read();
   return new Promise((resolve) => {
     let delivered = false;
     let lost = false;
     let objAsked = false;
     let here = null;
+    const convertHere = () => {
+      here ??= onPage(false, fromHere);
+      return here;
+    };
     const makeObjHere = () => {
-      here ??= onPage(false, objStepOnly);
-      here.then((steps) => steps.makeObj()).catch(() => onStep({ step: 'obj', status: 1, console: '' }));
+      convertHere().then((steps) => steps.makeObj()).catch(() => onStep({ step: 'obj', status: 1, console: '' }));
     };
     const handle = {
       makeObj: () => {
@@ -187,6 +199,8 @@ async function runSteps(file, bitmaps, preview, handOver, onStep, onStart) {
     worker.onmessage = (event) => {
       if (event.data.step === 'obj')
         objAsked = false;
+      if (event.data.step === 'download')
+        downloadDelivered = true;
       onStep(event.data, handle);
       if (event.data.step === 'preview' || event.data.step === 'failed') {
         delivered = true;
@@ -204,15 +218,15 @@ async function runSteps(file, bitmaps, preview, handOver, onStep, onStart) {
       onStep({ step: 'lost' }, handle);
       if (objAsked)
         makeObjHere();
+      else if (!downloadDelivered)
+        convertHere().catch(() => onStep({ step: 'download', glb: null }));
     };
-    // The level, the bitmaps and the canvas go to the worker without a copy;
-    // a worker started ahead has its canvas already.
+    // The worker reads the files itself, and the canvas goes to it without a
+    // copy; a worker started ahead has its canvas already.
     if (warmCanvas)
       newCanvas(warmCanvas);
     const canvas = !warmCanvas && handOver && handOver();
-    worker.postMessage({ bytes, fileName: file.name, bitmaps: bitmapBytes, preview, canvas },
-                       [bytes.buffer, ...bitmapBytes.map((bitmap) => bitmap.bytes.buffer),
-                        ...(canvas ? [canvas.canvas] : [])]);
+    worker.postMessage({ file, bitmaps, preview, canvas }, canvas ? [canvas.canvas] : []);
   });
 }
 
@@ -289,10 +303,17 @@ function newCanvas(canvas = document.createElement('canvas')) {
   return state;
 }
 
+// The view's size in CSS pixels, also while it is hidden: the width of the
+// page's column and the height its style gives it.
+function viewSize() {
+  return [page.view.clientWidth || page.view.closest('main').clientWidth,
+          page.view.clientHeight || parseFloat(getComputedStyle(page.view).height) || 450];
+}
+
 // `canvas` handed over to a worker, with the view's size.
 function offscreen(canvas) {
-  return { canvas: canvas.transferControlToOffscreen(), width: page.view.clientWidth || 800,
-           height: page.view.clientHeight || 450, pixelRatio: window.devicePixelRatio };
+  const [width, height] = viewSize();
+  return { canvas: canvas.transferControlToOffscreen(), width, height, pixelRatio: window.devicePixelRatio };
 }
 
 // The canvas handed over to the worker, with its size.
@@ -352,13 +373,12 @@ const noDrawing = 'This browser does not draw 3D graphics here (WebGL is off or 
                   'The downloads are ready.';
 const drawingFailed = 'The 3D preview could not be drawn in this browser. The downloads are ready.';
 
-// Draws the preview on this page's thread and resolves, with the number of
-// materials, once its first frame is drawn; throws when the browser cannot
-// draw it.
+// Draws the preview on this page's thread and resolves once its first
+// frame is drawn; throws when the browser cannot draw it.
 async function showLevel(preview) {
   const { createView } = await loadViewer();
   const state = newCanvas();
-  const view = createView(state.canvas, page.view.clientWidth, page.view.clientHeight, window.devicePixelRatio);
+  const view = createView(state.canvas, ...viewSize(), window.devicePixelRatio);
   state.target = view;
   state.canvas.addEventListener('webglcontextlost', (event) => {
     event.preventDefault();
@@ -367,12 +387,12 @@ async function showLevel(preview) {
   return view.show(preview.glb);
 }
 
-function describeCounts(report, preview, materials) {
+// The level's counts; its materials once it is drawn.
+function describeCounts(report, preview, drawn) {
   const vertices = Number((/\tNum vertices: (\d+)/.exec(report) || [0, 0])[1]);
-  const number = (value) => value.toLocaleString('en');
   page.counts.dataset.triangles = preview.shownTriangles;
   page.counts.textContent = `${number(vertices)} vertices, ${number(preview.triangles)} triangles` +
-                            (materials === null ? '' : `, ${number(materials)} materials`);
+                            (drawn ? `, ${number(preview.materials)} materials` : '');
 }
 
 // Every texture that was not embedded, with what to do, in a list that
@@ -391,7 +411,6 @@ function showTextures(words) {
 function simplifiedNote(preview) {
   if (preview.shownTriangles === preview.triangles)
     return '';
-  const number = (value) => value.toLocaleString('en');
   return `; preview simplified to ${number(preview.shownTriangles)} of ${number(preview.triangles)} triangles; ` +
          'downloads are exact';
 }
@@ -433,6 +452,10 @@ async function openLevel({ level, bitmaps }) {
     return `${file.name}: ${took}${shown}${found}${canDraw && shownAt ? simplifiedNote(preview) : ''}.`;
   };
   let showing = Promise.resolve();
+  // The download comes apart from the level's steps, once the first frame
+  // is drawn.
+  let offered;
+  const downloadOffered = new Promise((resolve) => { offered = resolve; });
   // Drawn on the worker where it can, else here, with three.js fetched
   // meanwhile.
   const handOver = canDraw && canHandOver ? handOverCanvas : null;
@@ -456,21 +479,20 @@ async function openLevel({ level, bitmaps }) {
       showTextures(textures);
       report = message.console;
       showReport(message.console, message.name);
-      offer(page.downloadGlb, [message.glb], message.name + '.glb', 'model/gltf-binary');
       page.result.hidden = false;
       if (!canDraw) {
         dropViewer(noDrawing);
-        describeCounts(message.console, preview, null);
+        describeCounts(message.console, preview, false);
         return;
       }
       setState('working', `Showing ${message.name}.glb (${megabytes(message.glbBytes)})…`);
       if (preview.glb) {
-        showing = showLevel(preview).then((materials) => {
+        showing = showLevel(preview).then(() => {
           shownAt = performance.now();
-          describeCounts(message.console, preview, materials);
+          describeCounts(message.console, preview, true);
         }).catch(() => {
           dropViewer(drawingFailed);
-          describeCounts(message.console, preview, null);
+          describeCounts(message.console, preview, false);
         });
       } else {
         // The worker draws it and says when.
@@ -486,21 +508,25 @@ async function openLevel({ level, bitmaps }) {
       page.counts.dataset.triangles = preview.shownTriangles;
       if (document.body.dataset.state === 'done')
         setState('done', doneText());
+    } else if (message.step === 'download') {
+      if (message.glb)
+        offer(page.downloadGlb, [message.glb], message.name + '.glb', 'model/gltf-binary');
+      offered();
     } else if (message.step === 'shown') {
-      if (message.materials === null) {
+      if (!message.drawn) {
         dropViewer(drawingFailed);
       } else {
         shownAt = performance.now();
         document.body.dataset.timings = JSON.stringify(message.timings || {});
       }
-      describeCounts(report, preview, message.materials);
+      describeCounts(report, preview, message.drawn);
       shownOnWorker?.();
     } else if (message.step === 'lost') {
       // The view drawn on the worker went with it.
       if (shownOnWorker) {
         shownAt = 0;
         dropViewer(drawingFailed);
-        describeCounts(report, preview, null);
+        describeCounts(report, preview, false);
         shownOnWorker();
         if (document.body.dataset.state === 'done')
           setState('done', doneText());
@@ -520,7 +546,7 @@ async function openLevel({ level, bitmaps }) {
   }
   stopRunning = null;
   current = conversion;
-  await showing;
+  await Promise.all([showing, downloadOffered]);
   if (number !== opened)
     return;
   document.body.dataset.firstFrame = shownAt ? Math.round(shownAt - started) : '';

@@ -15,27 +15,57 @@ function levelStem(fileName) {
 // time it grows by an eighth, which for a 240 MB OBJ costs seconds; the
 // converter writes to a device in place, with the very same bytes. With
 // `folding`, every 16 MB written go into a Blob, which keeps them outside
-// the script's memory, so that a 240 MB OBJ is never held twice.
+// the script's memory, so that a 240 MB OBJ is never held twice. A binary
+// glTF file says its length in its first 12 bytes: its bytes go straight
+// into one array of that length, copied once.
 const foldBytes = 16 << 20;
 
 function collectWrites(FS, path, minor, folding) {
   const parts = [];
   let pending = 0;
+  let whole = null; // the binary glTF file's array, while its bytes fit
+  let written = 0;
   const device = FS.makedev(64, minor);
   FS.registerDevice(device, {
     read: () => 0,
     write: (stream, buffer, offset, length) => {
-      parts.push(buffer.slice(offset, offset + length));
-      pending += length;
-      if (folding && pending >= foldBytes) {
-        parts.splice(0, parts.length, new Blob(parts));
-        pending = 0;
+      const bytes = buffer.subarray(offset, offset + length);
+      if (written === 0 && !folding)
+        whole = glbArray(bytes);
+      if (whole && written + length <= whole.length) {
+        whole.set(bytes, written);
+      } else {
+        if (whole)
+          parts.push(whole.subarray(0, written));
+        whole = null;
+        parts.push(bytes.slice());
+        pending += length;
+        if (folding && pending >= foldBytes) {
+          parts.splice(0, parts.length, new Blob(parts));
+          pending = 0;
+        }
       }
+      written += length;
       return length;
     },
   });
   FS.mkdev(path, device);
-  return parts;
+  return {
+    // The file as the list of pieces written (Uint8Arrays, and Blobs with
+    // `folding`), which a Blob takes as they are.
+    pieces: () => (whole ? [whole.subarray(0, written)] : parts),
+    // The file as one Uint8Array.
+    bytes: () => (whole ? whole.subarray(0, written) : joined(parts)),
+  };
+}
+
+// An array of the length that a binary glTF file's first bytes give, or
+// null for any other file.
+function glbArray(head) {
+  if (head.length < 12)
+    return null;
+  const words = new DataView(head.buffer, head.byteOffset, 12);
+  return words.getUint32(0, true) === 0x46546c67 ? new Uint8Array(words.getUint32(8, true)) : null;
 }
 
 function joined(parts) {
@@ -54,38 +84,49 @@ function insideParts(path) {
   return path.split(/[\/\\]/).filter((part) => part !== '' && part !== '.' && part !== '..');
 }
 
+// A fresh instance of the converter, made in the background: { ready, lines }
+// with what it prints gathered in `lines`. Made ahead of its level, it is
+// ready when the level comes.
+function startConverter() {
+  const lines = [];
+  const ready = createMeshwright({
+    print: (line) => lines.push(line),
+    printErr: (line) => lines.push(line),
+  });
+  return { ready, lines };
+}
+
 // One instance of the converter for one level, which holds the level once
 // and converts it as often as asked, each time as "meshwright [-v] INPUT
 // OUTPUT" does. bytes: the level file's bytes (Uint8Array); fileName: its
 // name; bitmaps: [{ path, bytes }], each put beside the outputs under its
 // path (relative to the level's folder), where the converter looks for the
-// binary glTF file's textures.
-async function openConverter(bytes, fileName, bitmaps = []) {
-  const lines = [];
-  const converter = await createMeshwright({
-    print: (line) => lines.push(line),
-    printErr: (line) => lines.push(line),
-  });
+// binary glTF file's textures; started: an instance from startConverter
+// that nothing else uses, if there is one.
+async function openConverter(bytes, fileName, bitmaps = [], started = startConverter()) {
+  const { lines } = started;
+  const converter = await started.ready;
   const FS = converter.FS;
   // Input and output in folders of their own, so that no name the user
   // gives the level can meet the outputs'.
   FS.mkdir('/level');
   FS.mkdir('/output');
   const input = '/level/' + (fileName.replace(/[\/\\]/g, '_') || 'level.bsp');
-  FS.writeFile(input, bytes);
+  // The level's and bitmaps' bytes are this instance's own: the file system
+  // keeps them without a copy.
+  FS.writeFile(input, bytes, { canOwn: true });
   for (const bitmap of bitmaps) {
     const parts = insideParts(bitmap.path);
     if (parts.length === 0)
       continue;
     FS.mkdirTree(['/output', ...parts.slice(0, -1)].join('/'));
-    FS.writeFile(['/output', ...parts].join('/'), bitmap.bytes);
+    FS.writeFile(['/output', ...parts].join('/'), bitmap.bytes, { canOwn: true });
   }
   let devices = 0;
 
   // Writes `outputs` (file names in /output; the first is the one named on
   // the command line). Returns { console, status, files } with each file's
-  // bytes as the list of pieces the converter wrote (Uint8Array each, and
-  // Blobs with `folding`), which a Blob takes as they are.
+  // writes as collectWrites keeps them.
   const run = (verbose, outputs, folding) => {
     lines.length = 0;
     const parts = outputs.map((output) => collectWrites(FS, '/output/' + output, devices++, folding));
@@ -117,17 +158,18 @@ async function openConverter(bytes, fileName, bitmaps = []) {
     // [{ name, outcome }], outcome being embedded, not_found or unreadable.
     toGlb() {
       const result = run(true, [name + '.glb'], false);
-      const parts = result.files[name + '.glb'];
+      const file = result.files[name + '.glb'];
       const textures = converter.ccall('texture_outcomes', 'string', [], []).split('\n').filter(Boolean)
         .map((line) => ({ outcome: line.slice(0, line.indexOf('\t')), name: line.slice(line.indexOf('\t') + 1) }));
-      return { console: result.console, status: result.status, name, glb: parts && joined(parts), textures };
+      return { console: result.console, status: result.status, name, glb: file && file.bytes(), textures };
     },
     // As "meshwright LEVEL NAME.obj": { console, status, obj, mtl } with the
     // files as lists of pieces.
     toObj() {
       const result = run(false, [name + '.obj', name + '.mtl'], true);
-      return { console: result.console, status: result.status, obj: result.files[name + '.obj'],
-               mtl: result.files[name + '.mtl'] };
+      const pieces = (file) => file && file.pieces();
+      return { console: result.console, status: result.status, obj: pieces(result.files[name + '.obj']),
+               mtl: pieces(result.files[name + '.mtl']) };
     },
   };
 }

@@ -26,21 +26,33 @@ export async function refine(glb, shown, view, post) {
   post({ step: 'refined', shownTriangles: finer.shownTriangles });
 }
 
-// bitmaps: [{ path, bytes }], the textures given with the level; preview:
-// whether to make one; draw: where the preview is drawn right here (on the
-// worker), a function that draws it and resolves to the view, with the
-// number of materials drawn, posted as a "shown" step. Returns a function
-// that makes the OBJ and material file and posts them, or nothing when the
-// level was rejected.
+// A file's bytes: read at once where the reading may wait (on a worker),
+// which is faster.
+async function bytesOf(file) {
+  return new Uint8Array(typeof FileReaderSync === 'function' ? new FileReaderSync().readAsArrayBuffer(file)
+                                                             : await file.arrayBuffer());
+}
+
+// level: the level's file (a File); bitmaps: [{ path, file }], the
+// textures given with it; preview: whether to make one; draw: where the
+// preview is drawn right here (on the worker), a function that draws it and
+// resolves to the view, once drawn, posted as a "shown" step; started: an
+// instance of the converter started ahead (startConverter), if any. Returns
+// a function that makes the OBJ and material file and posts them, or
+// nothing when the level was rejected.
 //
 // The "shown" step carries how long each step took, in milliseconds:
-// { load, convert, preview, draw, parse, compile, frame } (the converter's
-// start, the conversion, the preview, its first frame, and of that: reading
-// the file, compiling the shaders, drawing).
-export async function convertSteps(bytes, fileName, bitmaps, preview, post, draw = null) {
-  post({ step: 'converting' });
+// { read, load, convert, preview, draw, parse, compile, frame } (reading
+// the files, waiting for the converter to start, the conversion, the
+// preview, its first frame, and of that: reading the preview's file,
+// compiling the shaders, drawing).
+export async function convertSteps(level, bitmaps, preview, post, draw = null, started = undefined) {
   const marks = [performance.now()];
-  const converter = await openConverter(bytes, fileName, bitmaps);
+  const bytes = await bytesOf(level);
+  const bitmapBytes = await Promise.all(bitmaps.map(async ({ path, file }) => ({ path, bytes: await bytesOf(file) })));
+  marks.push(performance.now());
+  post({ step: 'converting' });
+  const converter = await openConverter(bytes, level.name, bitmapBytes, started);
   marks.push(performance.now());
   const converted = converter.toGlb();
   marks.push(performance.now());
@@ -48,40 +60,46 @@ export async function convertSteps(bytes, fileName, bitmaps, preview, post, draw
     post({ step: 'failed', console: converted.console, status: converted.status });
     return null;
   }
-  const triangles = triangleCount(converted.glb);
-  const { textures } = converted;
+  const glb = converted.glb;
+  const triangles = triangleCount(glb);
+  const file = { console: converted.console, status: converted.status, name: converted.name, glbBytes: glb.length,
+                 textures: converted.textures };
   // The download as a Blob made here, so that the page's thread never
-  // copies the file.
-  const file = { ...converted, glb: new Blob([converted.glb]), glbBytes: converted.glb.length };
+  // copies the file; after the preview's first frame, which copying tens of
+  // megabytes would hold up.
+  const offerDownload = () => post({ step: 'download', name: converted.name, glb: new Blob([glb]) });
   if (!preview) {
-    post({ step: 'preview', ...file, preview: { triangles, shownTriangles: 0 }, textures });
+    post({ step: 'preview', ...file, preview: { triangles, shownTriangles: 0 } });
+    offerDownload();
   } else {
     if (triangles > 0)
       post({ step: 'preparing' });
-    const shown = await makePreview(converted.glb);
+    const shown = await makePreview(glb);
     marks.push(performance.now());
-    const counts = { triangles: shown.triangles, shownTriangles: shown.shownTriangles };
+    const counts = { triangles: shown.triangles, shownTriangles: shown.shownTriangles, materials: shown.materials };
     if (draw) {
       // The page gets the file to download; the preview stays here, and so
       // does the level's file while a finer preview may be made of it.
-      const simplified = shown.glb !== converted.glb;
-      const level = converted.glb;
-      post({ step: 'preview', ...file, preview: counts, textures });
+      const simplified = shown.glb !== glb;
+      post({ step: 'preview', ...file, preview: counts });
       let view = null;
       try {
-        view = await draw(simplified ? shown.glb : level);
+        view = await draw(shown.glb);
         marks.push(performance.now());
-        const [load, convert, made, drawn] = marks.slice(1).map((mark, i) => Math.round(mark - marks[i]));
-        post({ step: 'shown', materials: view.materials,
-               timings: { load, convert, preview: made, draw: drawn, ...view.timings } });
+        const [read, load, convert, made, drawn] = marks.slice(1).map((mark, i) => Math.round(mark - marks[i]));
+        post({ step: 'shown', drawn: true,
+               timings: { read, load, convert, preview: made, draw: drawn, ...view.timings } });
       } catch {
-        post({ step: 'shown', materials: null });
+        post({ step: 'shown', drawn: false });
       }
+      offerDownload();
       // A finer preview that cannot be made leaves the one shown.
       if (view && simplified)
-        refine(level, shown, view, post).catch(() => {});
+        refine(glb, shown, view, post).catch(() => {});
     } else {
-      post({ step: 'preview', ...file, preview: shown, textures }, [shown.glb.buffer]);
+      // Before the preview, which may be the level's file itself, goes.
+      offerDownload();
+      post({ step: 'preview', ...file, preview: shown }, [shown.glb.buffer]);
     }
   }
   return () => {

@@ -5,11 +5,44 @@
 // worker, so that loading and drawing a large level never holds up the page.
 import * as THREE from 'three';
 import { GLTFLoader } from 'three/addons/loaders/GLTFLoader.js';
+import { encodeGlb } from './glb.js';
 
 const background = new THREE.Color(0x1d2230);
 
-// Resolves once the frame drawn now is on the screen (on a worker too).
-function frameShown() {
+// A triangle in each form the view draws: two as the converter writes a
+// level's (positions, texture coordinates and 32-bit indices), one of a
+// flat colour and one with a picture (a grey pixel) as its texture, and one
+// as the preview of a large level draws all flat colours at once, with the
+// colour of each vertex its material's.
+const warmLevel = (() => {
+  const triangle = (material) => ({ positions: new Float32Array([material, 0, 0, material + 1, 0, 0, material, 1, 0]),
+                                    texCoords: new Float32Array([0, 0, 1, 0, 0, 1]),
+                                    indices: new Uint32Array([0, 1, 2]), material });
+  const material = (colour) => ({ pbrMetallicRoughness: { ...colour, metallicFactor: 0, roughnessFactor: 1 } });
+  const greyPixel = Uint8Array.from(
+    atob('iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAIAAACQd1PeAAAADElEQVR42mNoaGgAAAMEAYF1LgG8AAAAAElFTkSuQmCC'),
+    (letter) => letter.charCodeAt(0));
+  const coloured = { positions: new Float32Array([2, 0, 0, 3, 0, 0, 2, 1, 0]), colors: new Float32Array(9).fill(0.5),
+                     indices: new Uint32Array([0, 1, 2]), material: 2 };
+  return encodeGlb([triangle(0), triangle(1), coloured], {
+    materials: [material({ baseColorFactor: [0.5, 0.5, 0.5, 1] }),
+                material({ baseColorFactor: [1, 1, 1, 1], baseColorTexture: { index: 0 } }),
+                material({ baseColorFactor: [1, 1, 1, 1] })],
+    textures: [{ sampler: 0, source: 0 }],
+    samplers: [{ wrapS: 10497, wrapT: 10497 }],
+  }, [greyPixel]);
+})();
+
+// Waits until the GPU has drawn everything asked of it: reading a pixel
+// back is what waits (browsers return from finish() at once).
+function drawnToEnd(gl) {
+  gl.readPixels(0, 0, 1, 1, gl.RGBA, gl.UNSIGNED_BYTE, new Uint8Array(4));
+}
+
+// Resolves once the frame drawn now is drawn to its end and on the screen
+// (on a worker too): the browser's frames go on meanwhile.
+function frameShown(gl) {
+  drawnToEnd(gl);
   return new Promise((resolve) => requestAnimationFrame(() => requestAnimationFrame(resolve)));
 }
 
@@ -33,15 +66,6 @@ function loadModel(glb) {
     const buffer = glb.buffer.slice(glb.byteOffset, glb.byteOffset + glb.byteLength);
     new GLTFLoader().parse(buffer, '', (gltf) => resolve(gltf.scene), reject);
   });
-}
-
-function materialCount(model) {
-  const materials = new Set();
-  model.traverse((node) => {
-    if (node.isMesh)
-      materials.add(node.material.name);
-  });
-  return materials.size;
 }
 
 // A camera that circles a point: turned by dragging, nearer or farther by
@@ -127,7 +151,13 @@ export function createView(canvas, width, height, pixelRatio) {
       renderer.render(scene, camera);
     });
   };
+  let size = [0, 0];
+  // Sizing a canvas anew clears it and makes its buffers again, which
+  // software WebGL takes long over: only a new size does.
   const resize = (newWidth, newHeight) => {
+    if (newWidth === size[0] && newHeight === size[1])
+      return;
+    size = [newWidth, newHeight];
     renderer.setSize(newWidth, newHeight, false);
     camera.aspect = newWidth / Math.max(newHeight, 1);
     camera.updateProjectionMatrix();
@@ -135,55 +165,46 @@ export function createView(canvas, width, height, pixelRatio) {
   };
   resize(width, height);
   return {
-    // Shows a level and resolves, with its number of materials, once its
-    // first frame is drawn; `timings` then says how long reading it,
-    // compiling its shaders and its first frame took, in milliseconds.
+    // Shows a level and resolves once its first frame is drawn; `timings`
+    // then says how long reading it, compiling its shaders and its first
+    // frame took, in milliseconds.
     async show(glb) {
-      if (model) {
-        scene.remove(model);
-        disposeModel(model);
-        model = null;
-      }
       const started = performance.now();
+      const shown = model;
       model = await loadModel(glb);
       const parsed = performance.now();
+      if (shown)
+        scene.remove(shown);
       scene.add(model);
       orbit.frame(model);
       // Shaders compile in the background where the browser can.
       await renderer.compileAsync(scene, camera);
+      // Only now: the shaders that the two share stay made.
+      if (shown)
+        disposeModel(shown);
       const compiled = performance.now();
       renderer.render(scene, camera);
-      await frameShown();
+      await frameShown(renderer.getContext());
       this.timings = { parse: Math.round(parsed - started), compile: Math.round(compiled - parsed),
                        frame: Math.round(performance.now() - compiled) };
-      return materialCount(model);
     },
-    // Compiles the shaders of a level's untextured materials (as the glTF
-    // loader makes them: flat, without normals in the file) and draws once,
-    // so that a level shown later starts from there.
+    // Shows a triangle in each form a level is drawn in, so that a level
+    // shown later finds their shaders made and software WebGL's code for
+    // drawing them ready; then clears the canvas, which the page shows
+    // before its level is ready.
     async warm() {
-      const geometry = new THREE.BufferGeometry();
-      geometry.setAttribute('position', new THREE.Float32BufferAttribute([0, 0, 0, 1, 0, 0, 0, 1, 0], 3));
-      const material = new THREE.MeshStandardMaterial({ flatShading: true, metalness: 0, roughness: 1 });
-      const mesh = new THREE.Mesh(geometry, material);
-      scene.add(mesh);
-      await renderer.compileAsync(scene, camera);
+      await this.show(warmLevel);
+      model.visible = false;
       renderer.render(scene, camera);
-      scene.remove(mesh);
-      geometry.dispose();
-      material.dispose();
     },
     // How long drawing a frame takes, in milliseconds: the best of a few,
-    // each waited for to the end. Reading a pixel back is what waits:
-    // browsers return from finish() at once.
+    // each waited for to the end.
     frameTime() {
-      const gl = renderer.getContext();
-      const pixel = new Uint8Array(4);
       let best = Infinity;
       for (let i = 0; i < 3; ++i) {
         const started = performance.now();
         renderer.render(scene, camera);
-        gl.readPixels(0, 0, 1, 1, gl.RGBA, gl.UNSIGNED_BYTE, pixel);
+        drawnToEnd(renderer.getContext());
         best = Math.min(best, performance.now() - started);
       }
       return best;

@@ -9,7 +9,9 @@ import { createView } from './view.js';
 self.importScripts('meshwright.js');
 
 let makeObj = null;
+let converter; // an instance started ahead of its level, by warming
 let view = null; // made when the page warms this worker up, or with its level
+let warming = null; // the view's warming up, while it lasts
 
 const viewOn = (canvas) => createView(canvas.canvas, canvas.width, canvas.height, canvas.pixelRatio);
 
@@ -17,14 +19,18 @@ const post = (message, transfer = []) => self.postMessage(message, [...new Set(t
 
 async function onMessage(message) {
   if (message.warm) {
-    // Started ahead of its level: the 3D view and its shaders are made
-    // while the page waits for a file.
-    try {
-      view = viewOn(message.warm);
-      await view.warm();
-    } catch {
-      view = null;
-    }
+    // Started ahead of its level: the converter, the 3D view and its
+    // shaders are made while the page waits for a file.
+    converter = startConverter();
+    warming = (async () => {
+      try {
+        view = viewOn(message.warm);
+        await view.warm();
+      } catch {
+        view = null;
+      }
+    })();
+    await warming;
     post({ step: 'warm' });
   } else if (message.make === 'obj') {
     makeObj?.();
@@ -35,13 +41,15 @@ async function onMessage(message) {
   } else if (message.view === 'resize') {
     view?.resize(message.width, message.height);
   } else {
-    const { bytes, fileName, bitmaps, preview, canvas } = message;
+    const { file, bitmaps, preview, canvas } = message;
     const draw = (canvas || view) && (async (glb) => {
+      // A level that comes while the view warms up waits for it.
+      await warming;
       view ??= viewOn(canvas);
-      view.materials = await view.show(glb);
+      await view.show(glb);
       return view;
     });
-    makeObj = await convertSteps(bytes, fileName, bitmaps, preview, post, draw);
+    makeObj = await convertSteps(file, bitmaps, preview, post, draw, converter);
   }
 }
 

@@ -67,10 +67,11 @@ test('levels among the chosen files, each with its bitmaps from its own folder',
   assert.deepEqual(levelsIn([file('a.bmp')]), []);
 });
 
-test('triangles are counted once, from the index accessors', () => {
-  const glb = glbOf({ asset: { version: '2.0' }, accessors: [
-    { type: 'VEC3', count: 4 }, { type: 'VEC2', count: 4 }, { type: 'SCALAR', count: 6 }, { type: 'SCALAR', count: 9 },
-  ] });
+test('triangles are counted once, from the index accessors of the primitives', () => {
+  const primitive = (indices) => ({ attributes: { POSITION: 0, TEXCOORD_0: 1 }, indices });
+  const glb = glbOf({ asset: { version: '2.0' }, meshes: [{ primitives: [primitive(2)] }, { primitives: [primitive(3)] }],
+                      accessors: [{ type: 'VEC3', count: 4 }, { type: 'VEC2', count: 4 }, { type: 'SCALAR', count: 6 },
+                                  { type: 'SCALAR', count: 9 }] });
   assert.equal(triangleCount(glb), 5);
 });
 
@@ -93,7 +94,7 @@ test('a rejected level stops at "failed"', async () => {
   const rejected = { status: 1, console: 'Exception thrown: Invalid .bsp file! Unexpected end of file!\n\n' };
   globalThis.openConverter = async () => ({ toGlb: () => rejected, toObj: () => assert.fail('no OBJ') });
   const posted = [];
-  const makeObj = await convertSteps(new Uint8Array(4), 'cut.bsp', [], true, (message) => posted.push(message));
+  const makeObj = await convertSteps(new File([new Uint8Array(4)], 'cut.bsp'), [], true, (message) => posted.push(message));
   assert.equal(makeObj, null);
   assert.deepEqual(posted.map((message) => message.step), ['converting', 'failed']);
   delete globalThis.openConverter;
