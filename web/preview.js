@@ -6,14 +6,16 @@ import { MeshoptSimplifier } from 'meshoptimizer';
 import { accessorArray, boundsOf, chunksOf, encodeGlb, imagesOf } from './glb.js';
 
 // Above this many triangles the view shows a simplified copy. Software
-// WebGL draws half a million triangles in about a second; the 2 million of a
-// large level take it many seconds and gigabytes.
-export const previewBudget = 500000;
+// WebGL takes about a second over a quarter of a million small triangles
+// (to the end of the frame); the 2 million of a large level take it many
+// seconds and gigabytes.
+export const previewBudget = 250000;
 
 // Nor may the triangles cover the level's widest side more often than this:
 // software WebGL fills every pixel of every triangle, and half a million
-// triangles that each span a room take it a minute. A view whose frames
-// prove fast asks for more (see makePreview's `layers`).
+// triangles that each span a room take it a minute; 60 layers of large
+// triangles take it a fifth of a second. A view whose frames prove fast
+// asks for more (see makePreview's `layers`).
 export const previewLayers = 60;
 
 // How often the triangles of `indices` (over `positions`) would cover the
@@ -114,7 +116,10 @@ function simplified(part, ratio) {
     [indices] = MeshoptSimplifier.simplifySloppy(part.indices, part.positions, 3, null, target, 1);
   if (!near(indices))
     indices = everyNth([part.indices], Math.ceil(1 / ratio));
-  return { indices, positions: part.positions, texCoords: part.texCoords, material: part.material };
+  // Only the vertices the triangles kept still use: the view then reads,
+  // uploads and colours no more than it draws.
+  const remap = new Int32Array(part.positions.length / 3).fill(-1);
+  return { ...compacted(indices, part.positions, part.texCoords, remap), material: part.material };
 }
 
 // The index arrays of each material's triangles, so that the view draws a
