@@ -329,21 +329,49 @@ async function checkDamaged(page, damaged, expected) {
 
 // A worker that fails once the level is shown (as when the graphics driver
 // gives up while it draws) takes its view with it: the page says the
-// preview is gone, not that the level is bad, and makes the OBJ itself.
+// preview is gone, not that the level is bad, and makes the OBJ itself;
+// and the .glb too, where the worker failed before handing it over.
 async function checkWorkerLost(page, sample, expected, work) {
-  const shown = await openLevel(page, sample);
-  assert.equal(shown.state, 'done', shown.status);
-  const [worker] = page.workers();
-  assert.ok(worker, 'the level is converted and drawn on a worker');
-  await worker.evaluate(() => self.reportError(new Error('the worker fails')));
-  await page.waitForFunction(() => !document.getElementById('view-unavailable').hidden ||
-                                   document.body.dataset.state === 'failed');
-  const after = await finished(page);
-  assert.equal(after.state, 'done', after.status);
-  assert.match(after.status, /^sample\.bsp: converted in [\d.]+ s; 3D preview unavailable; downloads ready; /);
-  assert.equal(after.unavailable, 'The 3D preview could not be drawn in this browser. The downloads are ready.');
-  await checkDownloads(page, expected, work);
-  console.log(`worker failed after showing: "${after.status}"; the OBJ made on the page; downloads match`);
+  for (const when of ['after showing', 'before handing over the .glb']) {
+    const holdDownload = when !== 'after showing';
+    // The page's workers' messages pass through here: a held .glb never
+    // reaches the page.
+    await page.evaluate((hold) => {
+      window.onmessageProperty ??= Object.getOwnPropertyDescriptor(Worker.prototype, 'onmessage');
+      const property = window.onmessageProperty;
+      window.downloadHeld = false;
+      Object.defineProperty(Worker.prototype, 'onmessage', {
+        configurable: true,
+        get: property.get,
+        set(handler) {
+          property.set.call(this, (event) => {
+            if (hold && event.data.step === 'download')
+              window.downloadHeld = true;
+            else
+              handler(event);
+          });
+        },
+      });
+    }, holdDownload);
+    await page.evaluate(() => { document.body.dataset.state = 'choosing'; });
+    await (await page.$('#file')).uploadFile(sample);
+    await page.waitForFunction((hold) => (hold ? window.downloadHeld : document.body.dataset.state === 'done'), {},
+                               holdDownload);
+    const [worker] = page.workers();
+    assert.ok(worker, 'the level is converted and drawn on a worker');
+    await worker.evaluate(() => self.reportError(new Error('the worker fails')));
+    await page.waitForFunction(() => !document.getElementById('view-unavailable').hidden ||
+                                     document.body.dataset.state === 'failed');
+    const after = await finished(page);
+    assert.equal(after.state, 'done', after.status);
+    assert.match(after.status, /^sample\.bsp: converted in [\d.]+ s; 3D preview unavailable; downloads ready; /);
+    assert.equal(after.unavailable, 'The 3D preview could not be drawn in this browser. The downloads are ready.');
+    await checkDownloads(page, expected, work);
+    console.log(`worker failed ${when}: "${after.status}"; the files made on the page; downloads match`);
+  }
+  await page.evaluate(() => {
+    Object.defineProperty(Worker.prototype, 'onmessage', window.onmessageProperty);
+  });
 }
 
 // A level over the preview's budget is shown simplified, and says so while
