@@ -251,6 +251,7 @@ TEST(CommandLine, LevelIsNeverItsOwnOutput)
         {"hard.obj", obj_refused},
         {"link.obj", obj_refused},
         {"link.glb", glb_refused},
+        {"link.gltf", glb_refused},
         {"maps/../in.bsp", obj_refused},
     };
     for (const Case& c : cases) {
@@ -261,9 +262,10 @@ TEST(CommandLine, LevelIsNeverItsOwnOutput)
         fs::create_directory(dir.root() / "maps");
         std::map<std::string, std::string> files = {{"in.bsp", level}, {"hard.obj", level}, {"maps", "<directory>"}};
 #if !defined(_WIN32)
-        fs::create_symlink("in.bsp", dir.root() / "link.obj");
-        fs::create_symlink("in.bsp", dir.root() / "link.glb");
-        files.insert({{"link.obj", "<link to in.bsp>"}, {"link.glb", "<link to in.bsp>"}});
+        for (const char* link : {"link.obj", "link.glb", "link.gltf"}) {
+            fs::create_symlink("in.bsp", dir.root() / link);
+            files.insert({link, "<link to in.bsp>"});
+        }
 #endif
         if (fs::exists(dir.root() / c.output)) {
             EXPECT_EQ(run_in(dir, {"meshwright", "in.bsp", c.output}), (Outcome{c.out, "", 1, files}));

@@ -124,6 +124,34 @@ LevelPlan vertices_without_triangles()
     return plan;
 }
 
+// Normals in one primitive: a box's corner, where three faces meet (split);
+// flat quads, axis-aligned and sloped, whose two triangles share an edge
+// (split only where their rounded normals differ); a triangle of no area,
+// and one whose arithmetic underflows.
+LevelPlan normals()
+{
+    LevelPlan plan;
+    plan.models = {"world"};
+    plan.vertices = {{0, 0, 0}, {64, 0, 0}, {0, 64, 0}, {0, 0, 64}, {64, 64, 0}, {64, 0, 64}};
+    plan.tex_coords = {{0, 0}, {1, 0}, {0, 1}, {1, 1}};
+    add_surface(plan, 0, "box", {{0, 1, 2}, {1, 4, 2}, {0, 3, 1}, {3, 5, 1}, {0, 2, 3}});
+    // Sloped quads of the usual kind: some pairs' normals round alike.
+    for (int i = 0; i < 6; ++i) {
+        const auto first = static_cast<uint16_t>(plan.vertices.size());
+        const float x = 100.0f * static_cast<float>(i);
+        const float rise = 7.0f + 13.0f * static_cast<float>(i);
+        plan.vertices.insert(plan.vertices.end(), {{x, 0, 0}, {x + 48, 0, rise}, {x + 48, 32, rise}, {x, 32, 0}});
+        add_surface(plan, 0, "slope", {{first, static_cast<uint16_t>(first + 1), static_cast<uint16_t>(first + 2)},
+                                       {first, static_cast<uint16_t>(first + 2), static_cast<uint16_t>(first + 3)}});
+    }
+    const auto first = static_cast<uint16_t>(plan.vertices.size());
+    plan.vertices.insert(plan.vertices.end(),
+                         {{1e-30f, 0, 0}, {0, 1e-30f, 0}, {0, 0, 1e-30f}});
+    const auto at = [&](int k) { return static_cast<uint16_t>(first + k); };
+    add_surface(plan, 0, "box", {{0, 0, 1}, {at(0), at(1), at(2)}});
+    return plan;
+}
+
 LevelPlan textured(const std::vector<TextureCase>& cases)
 {
     LevelPlan plan = square({"world"});
@@ -165,6 +193,20 @@ std::vector<TextureCase> texture_cases()
     return cases;
 }
 
+namespace {
+
+// One texture whose PNG image is 75 bytes, a size that is no multiple of 4:
+// the buffer pads it.
+NamedLevel one_small_image()
+{
+    const BmpKind rgb{"24 bits", 40, 24};
+    LevelPlan plan = square({"world"});
+    add_surface(plan, 0, "dot", {{0, 1, 2}});
+    return {"one_small_image", build_level(plan), {{"dot.bmp", bmp_file(test_picture(2, 1, rgb), rgb)}}};
+}
+
+} // namespace
+
 std::vector<NamedLevel> glb_test_levels()
 {
     const std::vector<TextureCase> cases = texture_cases();
@@ -185,7 +227,9 @@ std::vector<NamedLevel> glb_test_levels()
         {"models_sharing_a_material", build_level(models_sharing_a_material())},
         {"far_from_origin", build_level(far_from_origin())},
         {"vertices_without_triangles", build_level(vertices_without_triangles())},
+        {"normals", build_level(normals())},
         textured_level,
+        one_small_image(),
     };
 }
 

@@ -1,7 +1,8 @@
 // Reads every test level's binary glTF file back with tinygltf, a reader of
-// its own, and checks it against the level: each node's triangles, index
-// widths and bounds, the positions' bounds, no binary chunk without
-// triangles, and each material's image against the bitmap beside the output.
+// its own, and checks it against the level: every reference and byte range,
+// each primitive's own vertices, each node's triangles, index widths and
+// bounds, the positions' bounds, no binary chunk without triangles, and each
+// material's image against the bitmap beside the output.
 #include <tiny_gltf.h>
 
 #include <algorithm>
@@ -9,6 +10,8 @@
 #include <filesystem>
 #include <limits>
 #include <map>
+#include <set>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -84,8 +87,6 @@ void expect_triangles_per_node(const tinygltf::Model& model, const BspData& leve
             for (const tinygltf::Primitive& primitive : model.meshes[model.nodes[m].mesh].primitives) {
                 const std::vector<uint32_t> indices = indices_of(model, primitive);
                 triangles += indices.size() / 3;
-                for (uint32_t index : indices)
-                    EXPECT_LT(index, level.vertices.size());
             }
         }
         EXPECT_EQ(triangles, expected) << "model " << m;
@@ -115,19 +116,22 @@ void expect_position_bounds(const tinygltf::Model& model)
 // Each material with a texture case shows the case's picture, or none.
 void expect_textures(const tinygltf::Model& model)
 {
-    // Materials bear the names' readable forms; of two names that read
-    // alike, the first in the material file's order gives the picture.
-    std::map<std::string, const TextureCase*> cases;
+    // One material per texture name, in the material file's order.
+    std::map<std::string, const TextureCase*> by_name;
     const std::vector<TextureCase> all = texture_cases();
     for (const TextureCase& c : all)
-        cases.emplace(readable_name(c.texture), &c);
-    ASSERT_EQ(model.materials.size(), cases.size());
+        by_name.emplace(c.texture, &c);
+    ASSERT_EQ(model.materials.size(), by_name.size());
     ASSERT_EQ(model.samplers.size(), 1u);
     EXPECT_EQ(model.samplers[0].wrapS, TINYGLTF_TEXTURE_WRAP_REPEAT);
     EXPECT_EQ(model.samplers[0].wrapT, TINYGLTF_TEXTURE_WRAP_REPEAT);
+    std::set<std::string> names;
+    auto c_at = by_name.begin();
     for (const tinygltf::Material& material : model.materials) {
+        const TextureCase& c = *(c_at++)->second;
         SCOPED_TRACE(material.name);
-        const TextureCase& c = *cases.at(material.name);
+        EXPECT_TRUE(names.insert(material.name).second) << "two materials of one name";
+        EXPECT_EQ(material.name.substr(0, readable_name(c.texture).size()), readable_name(c.texture));
         const int texture = material.pbrMetallicRoughness.baseColorTexture.index;
         ASSERT_EQ(texture >= 0, c.picture.has_value());
         if (texture < 0)
@@ -149,6 +153,110 @@ void expect_textures(const tinygltf::Model& model)
     }
 }
 
+size_t element_bytes(const tinygltf::Accessor& accessor)
+{
+    return static_cast<size_t>(tinygltf::GetComponentSizeInBytes(accessor.componentType) *
+                               tinygltf::GetNumComponentsInType(accessor.type));
+}
+
+// A loader's validate step over what it parsed: every reference within
+// bounds, each view's bytes within the buffer, aligned and apart from the
+// others, each accessor's within its view and used by one primitive only;
+// each primitive's vertices all used and none the same as another (split
+// only where normals differ); each mesh named as its node.
+void expect_consistent(const tinygltf::Model& model)
+{
+    const size_t buffer = model.buffers.empty() ? 0 : model.buffers[0].data.size();
+    std::map<size_t, size_t> view_ranges;
+    for (const tinygltf::BufferView& view : model.bufferViews) {
+        EXPECT_EQ(view.buffer, 0);
+        EXPECT_EQ(view.byteOffset % 4, 0u);
+        EXPECT_LE(view.byteOffset + view.byteLength, buffer);
+        view_ranges.emplace(view.byteOffset, view.byteOffset + view.byteLength);
+    }
+    ASSERT_EQ(view_ranges.size(), model.bufferViews.size()) << "two views at one place";
+    size_t end_of_previous = 0;
+    for (const auto& [start, end] : view_ranges) {
+        EXPECT_LE(end_of_previous, start) << "views overlap";
+        end_of_previous = end;
+    }
+    for (const tinygltf::Accessor& accessor : model.accessors) {
+        ASSERT_LT(static_cast<size_t>(accessor.bufferView), model.bufferViews.size());
+        EXPECT_LE(accessor.byteOffset + accessor.count * element_bytes(accessor),
+                  model.bufferViews[accessor.bufferView].byteLength);
+    }
+    std::vector<int> uses(model.accessors.size());
+    for (size_t n = 0; n < model.nodes.size(); ++n) {
+        if (model.nodes[n].mesh < 0)
+            continue;
+        ASSERT_LT(static_cast<size_t>(model.nodes[n].mesh), model.meshes.size());
+        const tinygltf::Mesh& mesh = model.meshes[model.nodes[n].mesh];
+        EXPECT_EQ(mesh.name, model.nodes[n].name);
+        for (const tinygltf::Primitive& primitive : mesh.primitives) {
+            ASSERT_EQ(primitive.attributes.size(), 3u);
+            for (const char* attribute : {"POSITION", "NORMAL", "TEXCOORD_0"})
+                ++uses.at(primitive.attributes.at(attribute));
+            ++uses.at(primitive.indices);
+            EXPECT_LT(static_cast<size_t>(primitive.material), model.materials.size());
+            const size_t count = model.accessors[primitive.attributes.at("POSITION")].count;
+            const std::vector<float> positions = elements<float>(model, primitive.attributes.at("POSITION"), 3);
+            const std::vector<float> normals = elements<float>(model, primitive.attributes.at("NORMAL"), 3);
+            const std::vector<float> uvs = elements<float>(model, primitive.attributes.at("TEXCOORD_0"), 2);
+            ASSERT_EQ(normals.size(), 3 * count);
+            ASSERT_EQ(uvs.size(), 2 * count);
+            std::vector<bool> used(count);
+            for (uint32_t index : indices_of(model, primitive)) {
+                ASSERT_LT(index, count);
+                used[index] = true;
+            }
+            EXPECT_EQ(std::count(used.begin(), used.end(), false), 0) << "vertices no triangle uses";
+            std::set<std::vector<float>> distinct;
+            for (size_t v = 0; v < count; ++v) {
+                distinct.insert({positions[3 * v], positions[3 * v + 1], positions[3 * v + 2], normals[3 * v],
+                                 normals[3 * v + 1], normals[3 * v + 2], uvs[2 * v], uvs[2 * v + 1]});
+                const double length = std::hypot(normals[3 * v], normals[3 * v + 1], normals[3 * v + 2]);
+                EXPECT_NEAR(length, 1.0, 1e-3) << "vertex " << v;
+            }
+            EXPECT_EQ(distinct.size(), count) << "a vertex split where normals are the same";
+        }
+    }
+    for (size_t a = 0; a < uses.size(); ++a)
+        EXPECT_EQ(uses[a], 1) << "accessor " << a << " is not one primitive's own";
+    for (const tinygltf::Material& material : model.materials) {
+        const int texture = material.pbrMetallicRoughness.baseColorTexture.index;
+        if (texture >= 0) {
+            ASSERT_LT(static_cast<size_t>(texture), model.textures.size());
+            EXPECT_LT(static_cast<size_t>(model.textures[texture].source), model.images.size());
+            EXPECT_LT(static_cast<size_t>(model.textures[texture].sampler), model.samplers.size());
+        }
+    }
+    for (const tinygltf::Image& image : model.images) {
+        if (image.bufferView >= 0) {
+            EXPECT_LT(static_cast<size_t>(image.bufferView), model.bufferViews.size());
+        }
+    }
+}
+
+// The binary form's chunks: sizes that add up and are multiples of 4.
+void expect_chunks(const std::vector<uint8_t>& glb, const tinygltf::Model& model)
+{
+    const auto word = [&](size_t at) {
+        uint32_t value = 0;
+        std::memcpy(&value, glb.data() + at, 4);
+        return value;
+    };
+    ASSERT_GE(glb.size(), 20u);
+    EXPECT_EQ(word(8), glb.size());
+    EXPECT_EQ(word(12) % 4, 0u);
+    if (glb.size() == 20 + word(12))
+        return;
+    ASSERT_GE(glb.size(), 28 + word(12));
+    const uint32_t binary = word(20 + word(12));
+    EXPECT_EQ(binary % 4, 0u);
+    EXPECT_EQ(28 + word(12) + binary, glb.size());
+    EXPECT_EQ(binary, model.buffers.at(0).data.size());
+}
+
 TEST(GlbOracle, EveryTestLevelReadsBackAsTheLevel)
 {
     for (const NamedLevel& named : glb_test_levels()) {
@@ -163,6 +271,8 @@ TEST(GlbOracle, EveryTestLevelReadsBackAsTheLevel)
                                                 static_cast<unsigned>(converted.glb.size())))
             << error;
         EXPECT_EQ(error + warning, "");
+        expect_consistent(model);
+        expect_chunks(converted.glb, model);
         expect_triangles_per_node(model, converted.level);
         expect_position_bounds(model);
         uint32_t json_length = 0;
@@ -179,6 +289,7 @@ TEST(GlbOracle, EveryTestLevelReadsBackAsTheLevel)
                                                static_cast<unsigned>(converted.gltf.size()), ""))
             << error;
         EXPECT_EQ(error + warning, "");
+        expect_consistent(json_model);
         EXPECT_TRUE(json_model.nodes == model.nodes && json_model.meshes == model.meshes &&
                     json_model.materials == model.materials && json_model.accessors == model.accessors &&
                     json_model.textures == model.textures && json_model.samplers == model.samplers);

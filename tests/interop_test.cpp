@@ -22,6 +22,7 @@
 
 #include "app/outputs.hpp"
 #include "bsp/bsp_reader.hpp"
+#include "bsp/triangle_normal.hpp"
 #include "gltf/json_text.hpp"
 #include "glb_levels.hpp"
 #include "level_builder.hpp"
@@ -166,6 +167,7 @@ struct AssimpView {
     std::vector<std::string> groups; // node names, one per surface with faces
     std::vector<ExpectedSurface> surfaces;
     std::vector<std::string> diffuse_maps;
+    std::vector<Point> normals; // one per face, all surfaces'
     std::string messages;
 };
 
@@ -205,6 +207,7 @@ AssimpView read_with_assimp(const std::string& path)
                 }
                 const aiVector3D& n = mesh->mNormals[face.mIndices[0]];
                 expect_normal_matches_winding(triangle, {n.x, n.y, n.z});
+                view.normals.push_back({n.x, n.y, n.z});
                 surface.triangles.push_back(triangle);
                 surface.tex_coords.push_back(uv);
             }
@@ -438,6 +441,7 @@ using TriangleUv = std::array<std::array<float, 2>, 3>;
 struct GltfView {
     std::vector<Triangle> triangles;
     std::vector<TriangleUv> tex_coords;
+    std::vector<Triangle> normals;
     std::set<std::string> materials;
 };
 
@@ -456,16 +460,37 @@ GltfView read_gltf_with_assimp(const std::string& path)
         for (unsigned f = 0; f < mesh->mNumFaces; ++f) {
             Triangle triangle;
             TriangleUv uv{};
+            Triangle normals{};
             for (int c = 0; c < 3; ++c) {
                 const unsigned index = mesh->mFaces[f].mIndices[c];
                 triangle[c] = {mesh->mVertices[index].x, mesh->mVertices[index].y, mesh->mVertices[index].z};
                 uv[c] = {mesh->mTextureCoords[0][index].x, mesh->mTextureCoords[0][index].y};
+                if (mesh->mNormals)
+                    normals[c] = {mesh->mNormals[index].x, mesh->mNormals[index].y, mesh->mNormals[index].z};
             }
             view.triangles.push_back(triangle);
             view.tex_coords.push_back(uv);
+            view.normals.push_back(normals);
         }
     }
     return view;
+}
+
+// Each triangle's normal in the glTF file: the OBJ's, to the bit, where
+// that is a unit vector; up where it is not.
+std::vector<Point> gltf_normals(const BspData& level)
+{
+    std::vector<Point> normals;
+    for (const BspSurface& surface : level.surfaces) {
+        const std::span<const uint16_t> corners = level.triangle_indices_of(surface);
+        for (size_t c = 0; c + 2 < corners.size(); c += 3) {
+            const Vec3 n = triangle_normal(level.vertices[corners[c]], level.vertices[corners[c + 1]],
+                                           level.vertices[corners[c + 2]]);
+            const bool unit = std::fabs(std::hypot(n.x, n.y, n.z) - 1.0f) <= 1e-3f;
+            normals.push_back(unit ? Point{n.z, n.y, n.x} : Point{0, 1, 0});
+        }
+    }
+    return normals;
 }
 
 // A level's triangles as the OBJ lists them, one surface after the other,
@@ -525,12 +550,15 @@ void expect_gltf_matches_obj(const std::string& name, const std::vector<uint8_t>
     for (const ExpectedSurface& surface : obj.surfaces) {
         obj_triangles.insert(obj_triangles.end(), surface.triangles.begin(), surface.triangles.end());
         obj_tex_coords.insert(obj_tex_coords.end(), surface.tex_coords.begin(), surface.tex_coords.end());
-        obj_materials.insert(readable_name(surface.texture)); // names that read alike are one glTF material
+        obj_materials.insert(surface.texture);
     }
     ASSERT_EQ(glb.triangles.size(), obj_triangles.size());
     EXPECT_EQ(glb.materials.size(), obj_materials.size());
 
     const std::vector<Triangle> exact = finite_triangles(expected);
+    const std::vector<Point> normals = gltf_normals(level);
+    const std::vector<Point>& obj_normals = obj.normals;
+    ASSERT_EQ(obj_normals.size(), exact.size());
     const std::vector<bool> textured = textured_triangles(level);
     ASSERT_EQ(exact.size(), obj_triangles.size());
     const std::vector<size_t> exact_order = sorting_order(exact);
@@ -540,6 +568,12 @@ void expect_gltf_matches_obj(const std::string& name, const std::vector<uint8_t>
         const size_t g = glb_order[i];
         ASSERT_EQ(glb.triangles[g], exact[t]) << "triangle " << t;
         for (size_t c = 0; c < 3; ++c) {
+            EXPECT_EQ(glb.normals[g][c], normals[t]) << "triangle " << t;
+            const Point& obj_normal = obj_normals[t];
+            if (std::fabs(std::hypot(obj_normal[0], obj_normal[1], obj_normal[2]) - 1.0f) <= 1e-3f) {
+                for (size_t k = 0; k < 3; ++k)
+                    EXPECT_NEAR(glb.normals[g][c][k], obj_normal[k], 1e-6) << "triangle " << t;
+            }
             for (size_t k = 0; k < 3; ++k) {
                 if (std::isfinite(obj_triangles[t][c][k])) {
                     EXPECT_TRUE(close_enough(glb.triangles[g][c][k], obj_triangles[t][c][k])) << "triangle " << t;
@@ -578,8 +612,11 @@ TEST(Interop, EmbeddedTexturesLoadInAssimp)
         const aiScene* scene = importer.ReadFile(dir.path("level.glb"), aiProcess_ValidateDataStructure);
         ASSERT_TRUE(scene) << importer.GetErrorString();
         std::map<std::string, bool> textured;
-        for (const TextureCase& c : texture_cases())
-            textured.emplace(readable_name(c.texture), c.picture.has_value());
+        for (const TextureCase& c : texture_cases()) {
+            // The second of two names that read alike is told apart.
+            const std::string name = readable_name(c.texture);
+            textured.emplace(textured.count(name) ? name + "#2" : name, c.picture.has_value());
+        }
         unsigned with_texture = 0;
         for (unsigned m = 0; m < scene->mNumMaterials; ++m) {
             aiString name;

@@ -118,14 +118,18 @@ void add_surface(LevelPlan& plan, uint32_t model_index, const std::string& textu
                  const std::vector<std::array<uint16_t, 3>>& triangles)
 {
     GeometryRecord record;
+    // Where each vertex stands in the local table, if it does: a search of
+    // the table would take seconds over tens of thousands of triangles.
+    std::vector<int32_t> place(size_t{1} << 16, -1);
     for (const auto& triangle : triangles) {
         std::array<uint16_t, 3> corners{};
         for (size_t k = 0; k < 3; ++k) {
             auto& table = record.local_indices;
-            auto found = std::find(table.begin(), table.end(), triangle[k]);
-            corners[k] = static_cast<uint16_t>(found - table.begin());
-            if (found == table.end())
+            if (place[triangle[k]] < 0) {
+                place[triangle[k]] = static_cast<int32_t>(table.size());
                 table.push_back(triangle[k]);
+            }
+            corners[k] = static_cast<uint16_t>(place[triangle[k]]);
         }
         record.corners.push_back(corners);
     }

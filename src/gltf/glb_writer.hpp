@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "bsp/bsp_data.hpp"
+#include "gltf/gltf_plan.hpp"
 #include "io/output_file.hpp"
 
 namespace meshwright {
@@ -25,21 +26,23 @@ using TextureTaker = std::function<void(std::optional<GlbTexture> texture)>;
 // the names' order: one call for each name.
 using TextureFinder = std::function<void(const std::vector<std::string>& names, const TextureTaker& take)>;
 
-// Binary glTF (.glb), or glTF's JSON form (.gltf) with the buffer and the
-// images inside it as data: URIs, one self-contained file.
-enum class GltfForm { binary, json };
-
 // Writes the level into `file` as one glTF 2.0 file: the OBJ's geometry
-// (its axis order and winding) as one node per model, each with a mesh of
-// one primitive per material; all primitives share the positions and
-// texture coordinates, and a vertex without a texture coordinate gets the
-// OBJ's (0, 0). Texture coordinates are the OBJ's (u, 1 - v), the conversion
-// every glTF tool makes, since glTF counts v from the top of the image. No
-// normals: readers make flat ones, as the OBJ's are. A material whose
-// texture `find_textures` finds shows it (as an embedded PNG image named
-// after it, that repeats both ways, cut out where it is not opaque); every
-// other material has a base colour of its own worked out from its name.
-// Both forms hold the same nodes, meshes, materials and accessors.
+// (its axis order, winding and normals) as one node per model, each with a
+// mesh of the same name with one primitive per material. Each primitive has
+// vertices of its own, those its triangles use, split where triangles with
+// different normals meet: readers that decode a shared table once per
+// primitive run out of memory, and engines that make their own normals
+// smooth them across shared vertices. Every corner's normal is the OBJ's
+// for its triangle; a triangle whose OBJ normal is not a unit vector (one
+// of no area, or one whose arithmetic overflows) gets fallback_normal, up.
+// A vertex without a texture coordinate gets the OBJ's (0, 0). Texture
+// coordinates are the OBJ's (u, 1 - v), the conversion every glTF tool
+// makes, since glTF counts v from the top of the image. One material per
+// texture name as the material file writes it: a material whose texture
+// `find_textures` finds shows it (as an embedded PNG image named after it,
+// that repeats both ways, cut out where it is not opaque); every other
+// material has a base colour of its own worked out from its name. Both
+// forms hold the same nodes, meshes, materials and accessors.
 //
 // Images wait for the JSON that gives their sizes in a scratch file beside a
 // file that is staged, so that memory does not grow with them; in memory

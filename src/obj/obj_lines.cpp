@@ -3,7 +3,7 @@
 #include <cassert>
 #include <cstring>
 
-#include "obj/triangle_normal.hpp"
+#include "bsp/triangle_normal.hpp"
 
 namespace meshwright {
 

@@ -1,4 +1,4 @@
-#include "obj/triangle_normal.hpp"
+#include "bsp/triangle_normal.hpp"
 
 #include "base/portability.hpp"
 

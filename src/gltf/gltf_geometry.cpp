@@ -1,0 +1,212 @@
+#include "gltf/gltf_geometry.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <type_traits>
+
+#include "bsp/triangle_normal.hpp"
+
+namespace meshwright {
+
+namespace {
+
+static_assert(std::endian::native == std::endian::little, "glTF's data is little-endian, as written here");
+
+constexpr uint32_t none = ~uint32_t{0};
+constexpr size_t level_vertex_numbers = size_t{1} << 16; // corners are 16-bit
+// How far from 1 a normal's length may be: a rounded unit normal misses it
+// by about 1e-7, and validators warn from about 5e-3.
+constexpr double unit_tolerance = 1e-3;
+
+float finite(float value)
+{
+    return std::isfinite(value) ? value : 0.0f;
+}
+
+bool operator==(const Vec3& a, const Vec3& b)
+{
+    return a.x == b.x && a.y == b.y && a.z == b.z;
+}
+
+// The OBJ's normal of the triangle at `corners`, in the file's axes.
+Vec3 gltf_normal(const BspData& level, const uint16_t* corners)
+{
+    const Vec3 n = triangle_normal(level.vertices[corners[0]], level.vertices[corners[1]], level.vertices[corners[2]]);
+    const double length =
+        std::sqrt(static_cast<double>(n.x) * n.x + static_cast<double>(n.y) * n.y + static_cast<double>(n.z) * n.z);
+    if (!(std::fabs(length - 1) <= unit_tolerance)) // NaN too
+        return fallback_normal;
+    return {n.z, n.y, n.x};
+}
+
+// Numbers the vertices of one primitive after another: a level's vertex and
+// a normal make one vertex of the primitive.
+class VertexNumbers {
+  public:
+    VertexNumbers() : first_(level_vertex_numbers), seen_in_(level_vertex_numbers, none) {}
+
+    void start(PrimitiveVertices& vertices, uint32_t primitive)
+    {
+        vertices_ = &vertices;
+        primitive_ = primitive;
+        next_.clear();
+    }
+
+    uint32_t number(uint16_t source, const Vec3& normal)
+    {
+        if (seen_in_[source] != primitive_) {
+            seen_in_[source] = primitive_;
+            first_[source] = none;
+        }
+        // The copies of a level's vertex in this primitive, newest first.
+        for (uint32_t copy = first_[source]; copy != none; copy = next_[copy]) {
+            if (vertices_->normals[copy] == normal)
+                return copy;
+        }
+        const auto added = static_cast<uint32_t>(vertices_->source.size());
+        vertices_->source.push_back(source);
+        vertices_->normals.push_back(normal);
+        next_.push_back(first_[source]);
+        first_[source] = added;
+        return added;
+    }
+
+  private:
+    std::vector<uint32_t> first_;
+    std::vector<uint32_t> seen_in_;
+    std::vector<uint32_t> next_;
+    PrimitiveVertices* vertices_ = nullptr;
+    uint32_t primitive_ = none;
+};
+
+void set_bounds(const BspData& level, PrimitiveVertices& vertices)
+{
+    vertices.low = vertices.high = gltf_position(level.vertices[vertices.source.front()]);
+    for (uint16_t source : vertices.source) {
+        const Vec3 v = gltf_position(level.vertices[source]);
+        vertices.low = {std::min(vertices.low.x, v.x), std::min(vertices.low.y, v.y), std::min(vertices.low.z, v.z)};
+        vertices.high = {std::max(vertices.high.x, v.x), std::max(vertices.high.y, v.y),
+                         std::max(vertices.high.z, v.z)};
+    }
+}
+
+// Collects small values and hands them on in large blocks.
+class BlockWriter {
+  public:
+    explicit BlockWriter(const ByteSink& sink) : sink_(sink) {}
+    BlockWriter(const BlockWriter&) = delete;
+    BlockWriter& operator=(const BlockWriter&) = delete;
+
+    template <class Value> void put(const Value& value)
+    {
+        static_assert(std::is_trivially_copyable_v<Value>);
+        if (used_ + sizeof value > sizeof buffer_)
+            flush();
+        std::memcpy(buffer_ + used_, &value, sizeof value);
+        used_ += sizeof value;
+    }
+
+    void flush()
+    {
+        sink_({buffer_, used_});
+        used_ = 0;
+    }
+
+  private:
+    const ByteSink& sink_;
+    char buffer_[1 << 16];
+    size_t used_ = 0;
+};
+
+template <class Index> void write_indices(const std::vector<uint32_t>& corners, BlockWriter& out)
+{
+    for (uint32_t corner : corners)
+        out.put(static_cast<Index>(corner));
+}
+
+} // namespace
+
+Vec3 gltf_position(const Vec3& v)
+{
+    return {finite(v.z), finite(v.y), finite(v.x)};
+}
+
+Vec2 gltf_tex_coord(const BspData& level, uint16_t vertex)
+{
+    const Vec2 t = vertex < level.tex_coords.size() ? level.tex_coords[vertex] : Vec2{};
+    // The OBJ's v is -v, counted from the bottom of the image.
+    const float obj_v = -finite(t.v);
+    return {finite(t.u), 1.0f - obj_v};
+}
+
+std::vector<PrimitiveVertices> primitive_vertices(const BspData& level, const GltfScene& scene)
+{
+    std::vector<PrimitiveVertices> all(scene.primitives().size());
+    VertexNumbers numbers;
+    for (size_t p = 0; p < all.size(); ++p) {
+        const GltfScene::Primitive& primitive = scene.primitives()[p];
+        PrimitiveVertices& vertices = all[p];
+        numbers.start(vertices, static_cast<uint32_t>(p));
+        vertices.corners.reserve(3 * primitive.triangle_count);
+        for (uint64_t i = 0; i < primitive.surface_count; ++i) {
+            const auto corners = level.triangle_indices_of(level.surfaces[scene.surfaces()[primitive.first_surface + i]]);
+            for (size_t c = 0; c < corners.size(); c += 3) {
+                const Vec3 normal = gltf_normal(level, &corners[c]);
+                // The OBJ lists each triangle's corners in reverse.
+                for (size_t k = 3; k-- > 0;)
+                    vertices.corners.push_back(numbers.number(corners[c + k], normal));
+            }
+        }
+        set_bounds(level, vertices);
+    }
+    return all;
+}
+
+uint64_t view_bytes(const PrimitiveVertices& vertices, ViewContent content)
+{
+    const uint64_t count = vertices.source.size();
+    switch (content) {
+    case ViewContent::positions:
+    case ViewContent::normals:
+        return sizeof(Vec3) * count;
+    case ViewContent::tex_coords:
+        return sizeof(Vec2) * count;
+    case ViewContent::indices:
+        return vertices.corners.size() * (vertices.wide() ? 4 : 2);
+    case ViewContent::image:
+        break;
+    }
+    return 0;
+}
+
+void write_view(const BspData& level, const PrimitiveVertices& vertices, ViewContent content, const ByteSink& sink)
+{
+    BlockWriter out(sink);
+    switch (content) {
+    case ViewContent::positions:
+        for (uint16_t source : vertices.source)
+            out.put(gltf_position(level.vertices[source]));
+        break;
+    case ViewContent::normals:
+        for (const Vec3& normal : vertices.normals)
+            out.put(normal);
+        break;
+    case ViewContent::tex_coords:
+        for (uint16_t source : vertices.source)
+            out.put(gltf_tex_coord(level, source));
+        break;
+    case ViewContent::indices:
+        if (vertices.wide())
+            write_indices<uint32_t>(vertices.corners, out);
+        else
+            write_indices<uint16_t>(vertices.corners, out);
+        break;
+    case ViewContent::image:
+        break;
+    }
+    out.flush();
+}
+
+} // namespace meshwright
