@@ -3,7 +3,7 @@
 // simplified copy of it made with meshoptimizer's simplifier. Plain data in,
 // plain data out, so that it runs on a worker as well as on the page.
 import { MeshoptSimplifier } from 'meshoptimizer';
-import { accessorArray, boundsOf, chunksOf, encodeGlb, imagesOf } from './glb.js';
+import { accessorArray, chunksOf, encodeGlb, imagesOf } from './glb.js';
 
 // Above this many triangles the view shows a simplified copy. Software
 // WebGL takes about a second over a quarter of a million small triangles
@@ -40,6 +40,24 @@ function layersOf(positions, bounds, indices, scale) {
     area += Math.sqrt(nx * nx + ny * ny + nz * nz) / 2;
   }
   return (area * scale) / side;
+}
+
+// layersOf() over every `step`-th triangle of the level, counted across its
+// primitives.
+function levelLayersOf(primitives, bounds, step) {
+  let layers = 0;
+  let skip = 0; // triangles to pass over at the start of the next primitive
+  for (const primitive of primitives) {
+    const count = Math.floor(primitive.indices.length / 3);
+    if (skip >= count) {
+      skip -= count;
+      continue;
+    }
+    const sample = everyNth([primitive.indices.subarray(skip * 3)], step);
+    layers += layersOf(primitive.positions, bounds, sample, step);
+    skip = (step - ((count - skip) % step)) % step;
+  }
+  return layers;
 }
 
 // How many triangles a converted level has.
@@ -122,19 +140,49 @@ function simplified(part, ratio) {
   return { ...compacted(indices, part.positions, part.texCoords, remap), material: part.material };
 }
 
-// The index arrays of each material's triangles, so that the view draws a
-// few hundred meshes at most, whatever the number of models:
-// [{ material, arrays }].
-function indicesByMaterial(glb, json, binaryStart) {
-  const lists = new Map();
-  for (const mesh of json.meshes) {
-    for (const primitive of mesh.primitives) {
-      if (!lists.has(primitive.material))
-        lists.set(primitive.material, []);
-      lists.get(primitive.material).push(accessorArray(glb, json, binaryStart, primitive.indices));
-    }
+// Every primitive of the file with its own positions, texture coordinates
+// and triangles: [{ material, positions, texCoords, indices }].
+function primitivesOf(glb, json, binaryStart) {
+  return json.meshes.flatMap((mesh) => mesh.primitives.map((primitive) => ({
+    material: primitive.material,
+    positions: accessorArray(glb, json, binaryStart, primitive.attributes.POSITION),
+    texCoords: accessorArray(glb, json, binaryStart, primitive.attributes.TEXCOORD_0),
+    indices: accessorArray(glb, json, binaryStart, primitive.indices),
+    bounds: json.accessors[primitive.attributes.POSITION],
+  })));
+}
+
+// Parts over vertices of their own, one after the other in one part.
+function joined(parts) {
+  const vertices = parts.reduce((sum, part) => sum + part.positions.length / 3, 0);
+  const whole = { positions: new Float32Array(vertices * 3), texCoords: new Float32Array(vertices * 2),
+                  indices: new Uint32Array(parts.reduce((sum, part) => sum + part.indices.length, 0)) };
+  let vertex = 0;
+  let index = 0;
+  for (const part of parts) {
+    whole.positions.set(part.positions, vertex * 3);
+    whole.texCoords.set(part.texCoords, vertex * 2);
+    for (const corner of part.indices)
+      whole.indices[index++] = corner + vertex;
+    vertex += part.positions.length / 3;
   }
-  return [...lists].map(([material, arrays]) => ({ material, arrays }));
+  return whole;
+}
+
+// Every `stride`-th triangle of each primitive, over only the vertices
+// they use, joined by material, so that the view draws a few hundred meshes
+// at most, whatever the number of models: [{ material, positions,
+// texCoords, indices }].
+function sampledByMaterial(primitives, stride) {
+  const byMaterial = new Map();
+  for (const primitive of primitives) {
+    const remap = new Int32Array(primitive.positions.length / 3).fill(-1);
+    const part = compacted(everyNth([primitive.indices], stride), primitive.positions, primitive.texCoords, remap);
+    if (!byMaterial.has(primitive.material))
+      byMaterial.set(primitive.material, []);
+    byMaterial.get(primitive.material).push(part);
+  }
+  return [...byMaterial].map(([material, parts]) => ({ ...joined(parts), material }));
 }
 
 // Software WebGL takes a millisecond and more over each thing drawn,
@@ -176,25 +224,18 @@ export async function makePreview(glb, budget = previewBudget, layers = previewL
   const whole = { glb, triangles, shownTriangles: triangles, materials };
   if (triangles === 0)
     return whole;
-  // Every primitive shares the one list of positions and texture coordinates.
-  const { attributes } = json.meshes[0].primitives[0];
-  const positions = accessorArray(glb, json, binaryStart, attributes.POSITION);
-  const texCoords = accessorArray(glb, json, binaryStart, attributes.TEXCOORD_0);
-  const groups = indicesByMaterial(glb, json, binaryStart);
+  const primitives = primitivesOf(glb, json, binaryStart);
   // The level's box as the file gives it, and its area from a sample of its
   // triangles where it has very many.
-  const { min, max } = json.accessors[attributes.POSITION];
-  const bounds = min && max ? { low: min, high: max } : boundsOf(positions);
+  const bounds = { low: [0, 1, 2].map((axis) => Math.min(...primitives.map((p) => p.bounds.min[axis]))),
+                   high: [0, 1, 2].map((axis) => Math.max(...primitives.map((p) => p.bounds.max[axis]))) };
   const areaStep = Math.max(1, Math.floor(triangles / areaSamples));
-  const sample = everyNth(groups.flatMap((group) => group.arrays), areaStep);
-  const ratio = Math.min(budget / triangles, layers / layersOf(positions, bounds, sample, areaStep));
+  const ratio = Math.min(budget / triangles, layers / levelLayersOf(primitives, bounds, areaStep));
   if (ratio >= 1)
     return whole;
   await MeshoptSimplifier.ready;
-  const remap = new Int32Array(positions.length / 3).fill(-1);
   const stride = Math.max(1, Math.floor(1 / (ratio * sampledAbove)));
-  const parts = groups.map(({ material, arrays }) => simplified(
-    { ...compacted(everyNth(arrays, stride), positions, texCoords, remap), material }, ratio * stride));
+  const parts = sampledByMaterial(primitives, stride).map((part) => simplified(part, ratio * stride));
   const shownTriangles = parts.reduce((sum, part) => sum + part.indices.length / 3, 0);
   const shown = withFlatColoursJoined(parts, json.materials);
   return { glb: encodeGlb(shown.parts, { ...json, materials: shown.materials }, imagesOf(glb, json, binaryStart)),

@@ -139,11 +139,14 @@ test('a simplified preview draws all flat colours as one, each corner in its mat
 test('positions are found through the POSITION attribute', async () => {
   const glb = texturedSample();
   const { json } = chunks(glb);
-  // The texture coordinates' accessor first, the positions' second.
-  [json.accessors[0], json.accessors[1]] = [json.accessors[1], json.accessors[0]];
+  // Each primitive's texture coordinates where its positions were, and the
+  // other way round.
   for (const mesh of json.meshes) {
-    for (const primitive of mesh.primitives)
-      primitive.attributes = { POSITION: 1, TEXCOORD_0: 0 };
+    for (const primitive of mesh.primitives) {
+      const { POSITION, NORMAL, TEXCOORD_0 } = primitive.attributes;
+      [json.accessors[POSITION], json.accessors[TEXCOORD_0]] = [json.accessors[TEXCOORD_0], json.accessors[POSITION]];
+      primitive.attributes = { POSITION: TEXCOORD_0, NORMAL, TEXCOORD_0: POSITION };
+    }
   }
   const reordered = withJson(glb, json);
   assert.deepEqual((await issuesOf(reordered)).errors, 0);
