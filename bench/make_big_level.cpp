@@ -18,6 +18,14 @@
 //   large_textures         300 surfaces of 2 triangles, each with a texture
 //                          name of its own, and a 1024 x 1024 24-bit bitmap of
 //                          noise for each in textures/ beside OUTPUT (900 MB)
+//   realistic              rooms joined by corridors, level or sloped, as a
+//                          compiled level has them: each face cut into 3 x 3
+//                          squares, each a surface of two triangles with
+//                          vertices of its own; exactly 65,536 vertices (all
+//                          that 16-bit corners reach), 300 texture names, 16
+//                          models
+//   realistic_textured     the same, with a 256 x 256 24-bit bitmap for each
+//                          texture in textures/ beside OUTPUT
 //
 //   make_big_level SHAPE OUTPUT
 #include <cmath>
@@ -117,6 +125,114 @@ LevelPlan grid_layers(std::mt19937& random, size_t layers)
     return plan;
 }
 
+// Rooms of 512 x 256 x 512 units on a grid, each at a height of its own,
+// joined to the next in both directions by corridors of 256 x 256 x 128
+// that climb or fall between them, added until every 16-bit vertex number
+// is taken.
+class RealisticLevel {
+  public:
+    static constexpr size_t vertex_limit = size_t{1} << 16;
+    static constexpr int cells = 3; // squares along each side of a face
+    static constexpr int rooms_per_row = 17;
+
+    LevelPlan make()
+    {
+        for (int m = 0; m < static_cast<int>(model_count); ++m)
+            plan_.models.push_back(m == 0 ? "worldspawn" : "door_" + std::to_string(m));
+        for (int room = 0; !full(); ++room)
+            add_room(room);
+        return std::move(plan_);
+    }
+
+  private:
+    using V = std::array<float, 3>;
+
+    // Heights of no round numbers, as a level editor's grid seldom gives
+    // them once a level is compiled.
+    static float base_of(int gx, int gz) { return 23.7f * static_cast<float>((gx * 7 + gz * 3) % 5) + 0.37f * gz; }
+    bool full() const { return plan_.vertices.size() + 4 > vertex_limit; }
+
+    void add_room(int room)
+    {
+        const int gx = room % rooms_per_row;
+        const int gz = room / rooms_per_row;
+        // Nor do rooms stand on round numbers: sloped faces' corners are then
+        // rounded, and their triangles' normals round apart now and then.
+        const float x = 767.9f * static_cast<float>(gx) + 1.3f * static_cast<float>(gz);
+        const float z = 768.4f * static_cast<float>(gz) + 0.7f * static_cast<float>(gx);
+        const float y = base_of(gx, gz);
+        // Doors are models of their own in these levels: every 20th room's
+        // faces stand for them.
+        model_ = room % 20 == 0 ? static_cast<uint32_t>(1 + room / 20 % (model_count - 1)) : 0;
+        texture_ = static_cast<size_t>(room) * 3;
+        // Each face's corners run so that its normal points into the room.
+        face({x, y, z}, {0, 0, 512}, {512, 0, 0}, 0);         // floor
+        face({x, y + 256, z}, {512, 0, 0}, {0, 0, 512}, 2);   // ceiling
+        face({x, y, z}, {0, 256, 0}, {0, 0, 512}, 1);         // walls
+        face({x + 512, y, z}, {0, 0, 512}, {0, 256, 0}, 1);
+        face({x, y, z}, {512, 0, 0}, {0, 256, 0}, 1);
+        face({x, y, z + 512}, {0, 256, 0}, {512, 0, 0}, 1);
+        if (gx + 1 < rooms_per_row)
+            corridor({x + 512, y, z + 192}, base_of(gx + 1, gz) - y, false);
+        corridor({z + 512, y, x + 192}, base_of(gx, gz + 1) - y, true);
+    }
+
+    // A corridor 256 long from `start` along x, rising by `rise`; along z,
+    // with x and z swapped, where `along_z`.
+    void corridor(const V& start, float rise, bool along_z)
+    {
+        const auto add = [&](V o, V a, V b) {
+            if (along_z) {
+                // Swapping two axes turns the faces inside out: the edges
+                // swap too.
+                std::swap(o[0], o[2]);
+                std::swap(a[0], a[2]);
+                std::swap(b[0], b[2]);
+                std::swap(a, b);
+            }
+            face(o, a, b, 1);
+        };
+        const V slope{256, rise, 0};
+        // Floor and ceiling lean sideways too, as worn ramps do: planes in no
+        // axis' direction, whose triangles' rounded normals often differ.
+        const V across{0, 9.3f, 128};
+        const auto [x, y, z] = start;
+        add({x, y, z}, across, slope);                        // floor
+        add({x, y + 256, z}, slope, across);                  // ceiling
+        add({x, y, z}, slope, {0, 256, 0});                  // walls
+        add({x, y, z + 128}, {0, 256, 0}, slope);
+    }
+
+    // A face of cells x cells squares, each a surface of two triangles over
+    // four vertices of its own, as a compiled level cuts its faces.
+    void face(const V& origin, const V& a, const V& b, size_t texture_offset)
+    {
+        const float a_length = std::sqrt(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]);
+        const float b_length = std::sqrt(b[0] * b[0] + b[1] * b[1] + b[2] * b[2]);
+        for (int j = 0; j < cells && !full(); ++j) {
+            for (int i = 0; i < cells && !full(); ++i) {
+                GeometryRecord record;
+                for (int corner = 0; corner < 4; ++corner) {
+                    // Corners around the square: (0, 0), (1, 0), (1, 1), (0, 1).
+                    const float s = static_cast<float>(i + (corner == 1 || corner == 2)) / cells;
+                    const float t = static_cast<float>(j + (corner >= 2)) / cells;
+                    record.local_indices.push_back(static_cast<uint16_t>(plan_.vertices.size()));
+                    plan_.vertices.push_back({origin[0] + s * a[0] + t * b[0], origin[1] + s * a[1] + t * b[1],
+                                              origin[2] + s * a[2] + t * b[2]});
+                    plan_.tex_coords.push_back({s * a_length / 128.0f, t * b_length / 128.0f});
+                }
+                record.corners = {{0, 1, 2}, {0, 2, 3}};
+                plan_.surfaces.push_back({model_, texture_name(texture_ + texture_offset, texture_count)});
+                plan_.geometry.push_back(std::move(record));
+            }
+        }
+    }
+
+    LevelPlan plan_;
+    uint32_t model_ = 0;
+    size_t texture_ = 0;
+};
+
 // `count` bitmaps of `size` x `size` pixels; `grain` up to 255 is noise.
 void write_bitmaps(const std::filesystem::path& folder, size_t count, uint32_t size, int grain_size)
 {
@@ -159,6 +275,8 @@ LevelPlan level_of_shape(const std::string& shape)
         plan = grid_layers(random, 16);
     } else if (shape == "over_preview_budget") {
         plan = grid_layers(random, 5);
+    } else if (shape == "realistic" || shape == "realistic_textured") {
+        plan = RealisticLevel().make();
     } else if (shape == "one_big_surface") {
         add_vertices(plan, random, 65536);
         add_surfaces(plan, random, 1, 4'000'000, 65536, false);
@@ -176,7 +294,7 @@ int main(int argc, char** argv)
     using namespace meshwright;
     if (argc != 3) {
         std::cerr << "usage: make_big_level benchmark|one_triangle_surfaces|one_big_surface|degenerate|small_triangles|"
-                     "over_preview_budget|textured|missing_textures|large_textures OUTPUT\n";
+                     "over_preview_budget|textured|missing_textures|large_textures|realistic|realistic_textured OUTPUT\n";
         return 2;
     }
     try {
@@ -186,6 +304,8 @@ int main(int argc, char** argv)
             write_bitmaps(textures, bitmap_count, bitmap_size, 31);
         else if (std::string(argv[1]) == "large_textures")
             write_bitmaps(textures, 300, 1024, 255);
+        else if (std::string(argv[1]) == "realistic_textured")
+            write_bitmaps(textures, texture_count, bitmap_size, 31);
     } catch (const std::exception& error) {
         std::cerr << "make_big_level: " << error.what() << "\n";
         return 1;

@@ -16,7 +16,16 @@
 # Conversions and copies alternate, run by run, so that both see the same
 # machine.
 # Needs GNU time for the peak memory (Debian package time) and taskset.
-#   [RUNS=9] [SHAPES="benchmark sample ..."] [TEXTURES=on|off] [LARGE_TEXTURES=off|on] bench/run.sh [BUILD_DIR] [WORK_DIR]
+# Engines (ENGINES=on): the binary glTF of the random benchmark and of a
+# realistic level (rooms and corridors, 65,536 vertices) as Debian's Godot 3
+# (godot3-server) imports it headless and as Debian's gltfpack -cc reads it:
+# the seconds and peak MiB of each, against the goals (Godot: 60 s and
+# 1 GiB; gltfpack: 1 GiB); the .glb's size, seconds and vertices, those
+# against the level's (at most 65,536; goal for the realistic level: 1.1),
+# and the OBJ's seconds beside it. With
+# BEFORE=PROGRAM, an earlier build's .glb size and seconds too.
+#   [RUNS=9] [SHAPES="benchmark sample ..."] [TEXTURES=on|off] [LARGE_TEXTURES=off|on] [ENGINES=on|off] [BEFORE=PROGRAM]
+#   bench/run.sh [BUILD_DIR] [WORK_DIR]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build-bench}
@@ -155,5 +164,43 @@ if [ "${LARGE_TEXTURES:-off}" = on ]; then
     }'
     rm -f large/out.$form
   done
+fi
+if [ "${ENGINES:-on}" = on ]; then
+  printf '\n%-12s %8s %8s %8s %9s %9s %8s %8s %8s %8s %8s %8s\n' engines "GLB MB" "glb s" "obj s" vertices "x level" \
+    "before MB" "before s" "godot s" "godot MiB" "pack s" "pack MiB"
+  for shape in benchmark realistic; do
+    level=$shape.bsp
+    [ -f "$level" ] || "$build/bench/make_big_level" "$shape" "$level"
+    : > glb.txt; : > obj.txt; : > before.txt
+    for _ in $(seq "$runs"); do
+      seconds "$build/meshwright" "$level" out.glb >> glb.txt
+      seconds "$build/meshwright" "$level" out.obj >> obj.txt
+      if [ -n "${BEFORE:-}" ]; then seconds "$BEFORE" "$level" before.glb >> before.txt; fi
+    done
+    vertices=$(python3 "$root/bench/glb_vertices.py" out.glb)
+    # 16-bit corners reach 65,536 of the level's vertices at most.
+    level_vertices=$(od -An -tu4 -j20 -N4 "$level" | awk '{ print ($1 < 65536 ? $1 : 65536) }')
+    before_mb=-; before_s=-
+    if [ -n "${BEFORE:-}" ]; then
+      before_mb=$(awk -v b="$(stat -c %s before.glb)" 'BEGIN { printf "%.1f", b / 1e6 }'); before_s=$(median < before.txt)
+    fi
+    godot=(- -)
+    if command -v godot3-server >/dev/null; then
+      rm -rf godot && mkdir -p godot/project && cp out.glb godot/project/level.glb
+      printf 'config_version=4\n' > godot/project/project.godot
+      read -r -a godot < <(bash "$root/tests/godot/import.sh" godot3-server godot/project level.glb 600 || echo "failed -")
+    fi
+    pack=(- -)
+    if command -v gltfpack >/dev/null; then
+      read -r -a pack < <(/usr/bin/time -f '%e %M' gltfpack -cc -i out.glb -o packed.glb 2>&1 >/dev/null | tail -n 1)
+      pack[1]=$(( ${pack[1]:-0} / 1024 ))
+    fi
+    awk -v s="$shape" -v b="$(stat -c %s out.glb)" -v g="$(median < glb.txt)" -v o="$(median < obj.txt)" -v v="$vertices" \
+        -v lv="$level_vertices" -v bm="$before_mb" -v bs="$before_s" -v gs="${godot[0]}" -v gm="${godot[1]}" -v ps="${pack[0]}" \
+        -v pm="${pack[1]}" 'BEGIN {
+      printf "%-12s %8.1f %8.3f %8.3f %9d %9.2f %8s %8s %8s %8s %8s %8s\n", s, b / 1e6, g, o, v, v / lv, bm, bs, gs, gm, ps, pm
+    }'
+  done
+  rm -rf godot packed.glb before.glb
 fi
 rm -f copy.obj new.obj out.obj out.mtl out.glb ./*.txt
