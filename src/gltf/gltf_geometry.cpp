@@ -1,12 +1,18 @@
 #include "gltf/gltf_geometry.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
+#include <exception>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <cmath>
 #include <cstring>
 #include <type_traits>
 
 #include "bsp/triangle_normal.hpp"
+#include "io/interrupts.hpp"
 
 namespace meshwright {
 
@@ -19,6 +25,9 @@ constexpr size_t level_vertex_numbers = size_t{1} << 16; // corners are 16-bit
 // How far from 1 a normal's length may be: a rounded unit normal misses it
 // by about 1e-7, and validators warn from about 5e-3.
 constexpr double unit_tolerance = 1e-3;
+// Below this many triangles, numbering the vertices on one thread is quicker
+// than starting others.
+constexpr uint64_t helper_worth = 100000;
 
 float finite(float value)
 {
@@ -141,26 +150,78 @@ Vec2 gltf_tex_coord(const BspData& level, uint16_t vertex)
     return {finite(t.u), 1.0f - obj_v};
 }
 
+namespace {
+
+void number_vertices(const BspData& level, const GltfScene& scene, uint32_t p, VertexNumbers& numbers,
+                     PrimitiveVertices& vertices)
+{
+    const GltfScene::Primitive& primitive = scene.primitives()[p];
+    numbers.start(vertices, p);
+    // At most a vertex a corner; pages that stay unused cost nothing.
+    vertices.source.reserve(3 * primitive.triangle_count);
+    vertices.normals.reserve(3 * primitive.triangle_count);
+    vertices.corners.reserve(3 * primitive.triangle_count);
+    for (uint64_t i = 0; i < primitive.surface_count; ++i) {
+        const auto corners = level.triangle_indices_of(level.surfaces[scene.surfaces()[primitive.first_surface + i]]);
+        for (size_t c = 0; c < corners.size(); c += 3) {
+            const Vec3 normal = gltf_normal(level, &corners[c]);
+            // The OBJ lists each triangle's corners in reverse.
+            for (size_t k = 3; k-- > 0;)
+                vertices.corners.push_back(numbers.number(corners[c + k], normal));
+        }
+    }
+    set_bounds(level, vertices);
+}
+
+} // namespace
+
 std::vector<PrimitiveVertices> primitive_vertices(const BspData& level, const GltfScene& scene)
 {
     std::vector<PrimitiveVertices> all(scene.primitives().size());
-    VertexNumbers numbers;
-    for (size_t p = 0; p < all.size(); ++p) {
-        const GltfScene::Primitive& primitive = scene.primitives()[p];
-        PrimitiveVertices& vertices = all[p];
-        numbers.start(vertices, static_cast<uint32_t>(p));
-        vertices.corners.reserve(3 * primitive.triangle_count);
-        for (uint64_t i = 0; i < primitive.surface_count; ++i) {
-            const auto corners = level.triangle_indices_of(level.surfaces[scene.surfaces()[primitive.first_surface + i]]);
-            for (size_t c = 0; c < corners.size(); c += 3) {
-                const Vec3 normal = gltf_normal(level, &corners[c]);
-                // The OBJ lists each triangle's corners in reverse.
-                for (size_t k = 3; k-- > 0;)
-                    vertices.corners.push_back(numbers.number(corners[c + k], normal));
-            }
+    std::atomic<size_t> next{0};
+    const auto work = [&] {
+        VertexNumbers numbers;
+        for (size_t p = next++; p < all.size(); p = next++)
+            number_vertices(level, scene, static_cast<uint32_t>(p), numbers, all[p]);
+    };
+    // Primitives are numbered apart, so the result is the same on any number
+    // of threads; a level of a few thousand triangles needs no helper.
+    uint64_t triangles = 0;
+    for (const GltfScene::Primitive& primitive : scene.primitives())
+        triangles += primitive.triangle_count;
+    const unsigned wanted = triangles < helper_worth ? 1 : std::max(1u, std::thread::hardware_concurrency());
+    std::vector<std::thread> helpers;
+    std::exception_ptr failure;
+    std::mutex failure_lock;
+    for (unsigned i = 1; i < std::min<size_t>(wanted, all.size()); ++i) {
+        try {
+            helpers.emplace_back([&] {
+                // Interrupts are left to the thread that owns the output file.
+                const InterruptsHeld held;
+                try {
+                    work();
+                } catch (...) {
+                    const std::lock_guard lock(failure_lock);
+                    failure = std::current_exception();
+                    next = all.size();
+                }
+            });
+        } catch (const std::system_error&) {
+            break; // the system gives no more threads: those started do the work
         }
-        set_bounds(level, vertices);
     }
+    try {
+        work();
+    } catch (...) {
+        next = all.size();
+        for (std::thread& helper : helpers)
+            helper.join();
+        throw;
+    }
+    for (std::thread& helper : helpers)
+        helper.join();
+    if (failure)
+        std::rethrow_exception(failure);
     return all;
 }
 
