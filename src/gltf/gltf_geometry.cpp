@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
+#include <cmath>
+#include <cstring>
 #include <exception>
 #include <mutex>
 #include <system_error>
 #include <thread>
-#include <cmath>
-#include <cstring>
 #include <type_traits>
 
 #include "bsp/triangle_normal.hpp"
@@ -34,6 +34,9 @@ float finite(float value)
     return std::isfinite(value) ? value : 0.0f;
 }
 
+// Equal as numbers: the two halves of an axis-aligned face often differ in
+// the sign of a zero, and splitting every such face for it would double its
+// vertices for nothing.
 bool operator==(const Vec3& a, const Vec3& b)
 {
     return a.x == b.x && a.y == b.y && a.z == b.z;
