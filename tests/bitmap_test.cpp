@@ -15,6 +15,7 @@
 
 #include "app/textures.hpp"
 #include "bitmap/bitmap.hpp"
+#include "bitmap/bitmap_lookup.hpp"
 #include "bitmap/texture_files.hpp"
 #include "bitmap_builder.hpp"
 #include "level_builder.hpp"
@@ -369,6 +370,46 @@ TEST(TextureFiles, SpecialFilesAreNeverRead)
     EXPECT_EQ(folder.read("pipe").outcome, TextureOutcome::unreadable);
     EXPECT_EQ(folder.read("zero").outcome, TextureOutcome::unreadable);
 #endif
+}
+
+// Which file of listed folder trees a texture name chooses: the trees in
+// their order; in each, the exact name before one that differs in case;
+// then the fewest parts, then byte order; the others named.
+TEST(BitmapLookup, ChoosesOneFileByTheRule)
+{
+    struct Row {
+        const char* name;
+        std::vector<std::vector<std::string>> trees;
+        std::optional<BitmapFound> expected;
+    };
+    const Row rows[] = {
+        {"wall", {{"WALL.BMP"}, {"wall.bmp"}}, BitmapFound{0, "WALL.BMP", {}}},
+        {"wall", {{"Wall.bmp", "sub/wall.bmp"}}, BitmapFound{0, "sub/wall.bmp", {}}},
+        {"wall", {{"a/b/wall.bmp", "c/wall.bmp", "wall2.bmp", "wall.bmp.txt"}}, BitmapFound{0, "c/wall.bmp", {"a/b/wall.bmp"}}},
+        {"wall", {{"b/wall.bmp", "\xC3\xA9/wall.bmp", "a/wall.bmp"}},
+         BitmapFound{0, "a/wall.bmp", {"b/wall.bmp", "\xC3\xA9/wall.bmp"}}},
+        {"textures/set_0", {{"set_0.bmp", "mytextures/set_0.bmp", "maps/TEXTURES/Set_0.BMP"}},
+         BitmapFound{0, "maps/TEXTURES/Set_0.BMP", {}}},
+        {"textures\\set_0", {{"textures/set_0.bmp"}}, BitmapFound{0, "textures/set_0.bmp", {}}},
+        {"door", {{"x.bmp"}, {"q/door.bmp", "door.bmp"}}, BitmapFound{1, "door.bmp", {"q/door.bmp"}}},
+        {"caf\xE9", {{"CAF\xE9.bmp", "caf\xE9.bmp"}}, BitmapFound{0, "caf\xE9.bmp", {}}},
+        {"door", {{"wall.bmp", "door/x.bmp"}}, std::nullopt},
+        {"../wall", {{"wall.bmp"}}, std::nullopt},
+        {"", {{".bmp"}}, std::nullopt},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::vector<BitmapTree> trees;
+        for (const std::vector<std::string>& files : row.trees)
+            trees.push_back({files});
+        const std::optional<BitmapFound> found = BitmapLookup(trees).find(row.name);
+        ASSERT_EQ(found.has_value(), row.expected.has_value());
+        if (!found)
+            continue;
+        EXPECT_EQ(found->tree, row.expected->tree);
+        EXPECT_EQ(found->path, row.expected->path);
+        EXPECT_EQ(found->others, row.expected->others);
+    }
 }
 
 } // namespace

@@ -18,6 +18,7 @@
 #include "base/file_names.hpp"
 #include "base/utf8.hpp"
 #include "bitmap/bitmap.hpp"
+#include "bitmap/bitmap_lookup.hpp"
 #include "io/links.hpp"
 
 namespace meshwright {
@@ -29,27 +30,6 @@ namespace {
 bool is_separator(char c)
 {
     return c == '/' || c == '\\';
-}
-
-std::vector<std::string> parts_of(std::string_view name)
-{
-    std::vector<std::string> parts(1);
-    for (char c : name) {
-        if (is_separator(c))
-            parts.emplace_back();
-        else
-            parts.back() += c;
-    }
-    return parts;
-}
-
-std::string lower_ascii(std::string text)
-{
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
 }
 
 // An open file that is read as far as asked, and closed.
@@ -153,7 +133,7 @@ bool names_texture_inside(std::string_view name)
 {
     if (name.empty() || is_separator(name.front()) || name.find(':') != std::string_view::npos)
         return false;
-    const std::vector<std::string> parts = parts_of(name);
+    const std::vector<std::string> parts = texture_name_parts(name);
     return std::none_of(parts.begin(), parts.end(),
                         [](const std::string& part) { return part.empty() || part == "." || part == ".."; });
 }
@@ -185,7 +165,7 @@ std::optional<fs::path> TextureFolder::find(std::string_view name)
 #endif
     if (!names_texture_inside(name))
         return std::nullopt;
-    std::vector<std::string> parts = parts_of(name);
+    std::vector<std::string> parts = texture_name_parts(name);
     parts.back() += ".bmp";
     fs::path place = folder_;
     for (const std::string& part : parts) {
