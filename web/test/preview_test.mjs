@@ -1,7 +1,8 @@
 // The preview module as code, with Node's test runner: its simplified copy
 // of a level is a valid binary glTF file that keeps the textures and draws
 // the flat colours at once, it finds positions through the primitives'
-// POSITION attribute wherever that accessor is, it keeps every n-th
+// POSITION attribute wherever that accessor is, it joins a material's
+// primitives each over vertices of its own, it keeps every n-th
 // triangle across arrays, and its bounds are the data's.
 //   MESHWRIGHT_PAGE=page MESHWRIGHT_CONVERTER=meshwright MESHWRIGHT_SAMPLE=sample.bsp \
 //     node --test preview_test.mjs
@@ -16,7 +17,7 @@ import path from 'node:path';
 import test from 'node:test';
 
 const { everyNth, makePreview, triangleCount } = await import(`${process.env.MESHWRIGHT_PAGE}/preview.js`);
-const { boundsOf } = await import(`${process.env.MESHWRIGHT_PAGE}/glb.js`);
+const { boundsOf, encodeGlb } = await import(`${process.env.MESHWRIGHT_PAGE}/glb.js`);
 const validator = createRequire(import.meta.url)('gltf-validator');
 
 // The sample converted with its bitmaps beside it.
@@ -157,6 +158,18 @@ test('positions are found through the POSITION attribute', async () => {
   for (let k = 0; k < 3; ++k) {
     assert.ok(shown.low[k] >= original.low[k] && shown.high[k] <= original.high[k], `axis ${k} within the level`);
   }
+});
+
+test('a material\'s primitives, each over vertices of its own, are joined without mixing them up', async () => {
+  // Two squares of one material, one primitive each (as two models have
+  // them), ten units apart.
+  const square = (z) => ({ material: 0, positions: new Float32Array([0, 0, z, 1, 0, z, 1, 1, z, 0, 1, z]),
+                           texCoords: new Float32Array(8), indices: new Uint32Array([0, 1, 2, 0, 2, 3]) });
+  const materials = [{ name: 'floor', pbrMetallicRoughness: { baseColorFactor: [0.5, 0.5, 0.5, 1] } }];
+  const glb = encodeGlb([square(0), square(10)], { materials }, []);
+  const preview = await makePreview(glb, 3);
+  assert.notEqual(preview.glb, glb, 'a simplified copy');
+  assert.deepEqual(positionBounds(preview.glb), { low: [0, 0, 0], high: [1, 1, 10] });
 });
 
 test('every n-th triangle, counted across the arrays', () => {
