@@ -9,6 +9,14 @@ namespace meshwright {
 // fails or the output is a pipe.
 void console_line(std::string_view text);
 
+// Whether standard output is a terminal, where a progress line can be
+// redrawn.
+bool console_is_terminal();
+
+// Draws `text` as the terminal's progress line, over the one drawn before
+// and without ending it; an empty text clears it, before a console line.
+void console_progress(std::string_view text);
+
 // Whether any console text failed to reach standard output.
 bool console_failed();
 

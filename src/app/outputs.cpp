@@ -26,23 +26,29 @@ bool is_device_or_fifo(const fs::path& path)
     return fs::is_character_file(status) || fs::is_block_file(status) || fs::is_fifo(status);
 }
 
-TextureReport write_gltf_output(const BspData& level, const fs::path& output, GltfForm form, unsigned threads)
+TextureReport write_gltf_output(const BspData& level, const fs::path& output, GltfForm form, unsigned threads,
+                                const TextureSource* source)
 {
     OutputFile gltf(output, messages::unopenable_gltf, messages::unwritable_gltf);
-    // Textures are found where the material file of an OBJ of that name
-    // would point: beside the output.
+    // Without a source, textures are found where the material file of an
+    // OBJ of that name would point: beside the output.
     TextureReport report{output.parent_path(), {}, {}};
-    const auto textures_beside = [&](const std::vector<std::string>& names, const TextureTaker& take) {
+    const auto textures = [&](const std::vector<std::string>& names, const TextureTaker& take) {
         report.names = names;
-        find_textures(report.folder, names, threads, report.outcomes, take);
+        if (source)
+            make_textures(names, threads, report.outcomes, take, source->make);
+        else
+            find_textures(report.folder, names, threads, report.outcomes, take);
     };
-    write_gltf(level, gltf, form, messages::unwritable_gltf, textures_beside);
+    write_gltf(level, gltf, form, messages::unwritable_gltf, textures);
     gltf.finish();
     commit_outputs({&gltf});
     return report;
 }
 
-void write_obj_outputs(const BspData& level, const fs::path& output, const fs::path& level_file, unsigned threads)
+std::optional<TextureReport> write_obj_outputs(const BspData& level, const fs::path& output,
+                                               const fs::path& level_file, unsigned threads,
+                                               const TextureSource* source)
 {
     const fs::path material = material_file_name(output);
     // Windows' device names (NUL, CON, ...) name one device in every folder,
@@ -62,29 +68,39 @@ void write_obj_outputs(const BspData& level, const fs::path& output, const fs::p
     // Readers look for the material file in the OBJ's own folder.
     const TextureNames names = write_obj(level, obj, utf8_from_path(final_component(material)), threads);
     obj.finish();
+    std::optional<TextureReport> report;
+    if (source)
+        report.emplace();
     if (mtl) {
-        write_mtl(*mtl, names);
+        BitmapReference bitmap_of;
+        if (source) {
+            bitmap_of = [&](const std::string& name) {
+                report->names.push_back(name);
+                return source->reference(name, material.parent_path(), report->outcomes.emplace_back());
+            };
+        }
+        write_mtl(*mtl, names, bitmap_of);
         mtl->finish();
     }
     commit_outputs({&obj, mtl ? &*mtl : nullptr});
+    return report;
 }
 
 } // namespace
 
 std::optional<TextureReport> write_outputs(const BspData& level, const fs::path& output, const fs::path& level_file,
-                                           unsigned threads)
+                                           unsigned threads, const TextureSource* source)
 {
     const bool gltf = names_binary_gltf(output) || names_json_gltf(output);
     // Replacing the level with its own conversion would lose it: a slip of
     // tab completion, or a link, is refused before anything is written.
     if (!level_file.empty() && same_file(output, level_file))
         throw gltf ? messages::unopenable_gltf : messages::unopenable_obj;
-    if (!gltf) {
-        write_obj_outputs(level, output, level_file, threads);
-        return std::nullopt;
-    }
+    if (!gltf)
+        return write_obj_outputs(level, output, level_file, threads, source);
     check_vertex_indices(level);
-    return write_gltf_output(level, output, names_binary_gltf(output) ? GltfForm::binary : GltfForm::json, threads);
+    return write_gltf_output(level, output, names_binary_gltf(output) ? GltfForm::binary : GltfForm::json, threads,
+                             source);
 }
 
 } // namespace meshwright

@@ -67,10 +67,6 @@ void report(std::string_view message)
     console_line("");
 }
 
-struct FileCloser {
-    void operator()(FILE* file) const { std::fclose(file); }
-};
-
 int convert(const Arguments& arguments, std::optional<TextureReport>& textures)
 {
     std::unique_ptr<FILE, FileCloser> input(open_file(arguments.input_path, "rb"));

@@ -19,19 +19,6 @@ namespace {
 // Names shown on the console line before "and N more".
 constexpr size_t names_shown = 3;
 
-std::optional<GlbTexture> texture_of(TextureFolder& folder, const std::string& name, TextureOutcome& outcome)
-{
-    const TextureFile file = folder.read(name);
-    outcome = file.outcome;
-    if (file.outcome != TextureOutcome::embedded)
-        return std::nullopt;
-    const std::optional<Bitmap> bitmap = decode_bmp(file.bytes);
-    if (!bitmap) {
-        outcome = TextureOutcome::unreadable;
-        return std::nullopt;
-    }
-    return GlbTexture{encode_png(*bitmap), bitmap->alpha};
-}
 
 // "; not found: a.bmp, b.bmp and 2 more", or nothing without such names.
 std::string listed(const char* what, const TextureReport& report, TextureOutcome outcome, bool every_name)
@@ -57,11 +44,32 @@ std::string listed(const char* what, const TextureReport& report, TextureOutcome
 
 } // namespace
 
+std::optional<GlbTexture> texture_of(const TextureFile& file, TextureOutcome& outcome)
+{
+    outcome = file.outcome;
+    if (file.outcome != TextureOutcome::embedded)
+        return std::nullopt;
+    const std::optional<Bitmap> bitmap = decode_bmp(file.bytes);
+    if (!bitmap) {
+        outcome = TextureOutcome::unreadable;
+        return std::nullopt;
+    }
+    return GlbTexture{encode_png(*bitmap), bitmap->alpha};
+}
+
 void find_textures(const std::filesystem::path& folder, const std::vector<std::string>& names, unsigned threads,
                    std::vector<TextureOutcome>& outcomes, const TextureTaker& take)
 {
-    outcomes.assign(names.size(), TextureOutcome::not_found);
     TextureFolder bitmaps(folder);
+    make_textures(names, threads, outcomes, take, [&](const std::string& name, TextureOutcome& outcome) {
+        return texture_of(bitmaps.read(name), outcome);
+    });
+}
+
+void make_textures(const std::vector<std::string>& names, unsigned threads, std::vector<TextureOutcome>& outcomes,
+                   const TextureTaker& take, const TextureMaker& make)
+{
+    outcomes.assign(names.size(), TextureOutcome::not_found);
     const unsigned wanted = threads > 0 ? threads : std::max(1u, std::thread::hardware_concurrency());
     const auto workers = static_cast<unsigned>(std::max<size_t>(1, std::min<size_t>(wanted, names.size())));
     const size_t window = 2 * size_t{workers}; // images made but not taken yet, at most
@@ -88,7 +96,7 @@ void find_textures(const std::filesystem::path& folder, const std::vector<std::s
         std::optional<GlbTexture> texture;
         std::exception_ptr error;
         try {
-            texture = texture_of(bitmaps, names[i], outcome);
+            texture = make(names[i], outcome);
         } catch (...) {
             error = std::current_exception();
         }
@@ -153,13 +161,18 @@ void find_textures(const std::filesystem::path& folder, const std::vector<std::s
         std::rethrow_exception(failure);
 }
 
-std::string texture_line(const TextureReport& report, bool every_name)
+std::string texture_words(const TextureReport& report, std::string_view counted, bool every_name)
 {
     const auto embedded = std::count(report.outcomes.begin(), report.outcomes.end(), TextureOutcome::embedded);
-    const std::string folder = report.folder.empty() ? "." : utf8_from_path(report.folder);
-    return "textures: " + std::to_string(embedded) + " of " + std::to_string(report.names.size()) +
-           " embedded from " + folder + listed("not found", report, TextureOutcome::not_found, every_name) +
+    return "textures: " + std::to_string(embedded) + " of " + std::to_string(report.names.size()) + " " +
+           std::string(counted) + listed("not found", report, TextureOutcome::not_found, every_name) +
            listed("unreadable", report, TextureOutcome::unreadable, every_name);
+}
+
+std::string texture_line(const TextureReport& report, bool every_name)
+{
+    const std::string folder = report.folder.empty() ? "." : utf8_from_path(report.folder);
+    return texture_words(report, "embedded from " + folder, every_name);
 }
 
 } // namespace meshwright

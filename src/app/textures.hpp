@@ -1,8 +1,10 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "bitmap/texture_files.hpp"
@@ -18,22 +20,35 @@ struct TextureReport {
     std::vector<TextureOutcome> outcomes; // one per name
 };
 
+// Makes the texture of one texture name, or nothing, with the reason.
+using TextureMaker = std::function<std::optional<GlbTexture>(const std::string& name, TextureOutcome& outcome)>;
+
+// A bitmap file's texture: decoded and encoded as a PNG image, or nothing
+// for one not read or that is no bitmap the converter reads.
+std::optional<GlbTexture> texture_of(const TextureFile& file, TextureOutcome& outcome);
+
+// The texture of each name, made by `make`, handed to `take` in the names'
+// order on the calling thread, with the outcomes in `outcomes`. Textures
+// are made on up to `threads` threads (0: one per processor), each making
+// one at a time, with at most two finished images per thread waiting for
+// their turn; the result does not depend on how many. What a thread or
+// `take` throws ends the work and passes on.
+void make_textures(const std::vector<std::string>& names, unsigned threads, std::vector<TextureOutcome>& outcomes,
+                   const TextureTaker& take, const TextureMaker& make);
+
 // The textures of a glTF file in `folder`: for each texture name, the
-// bitmap that the material file would name beside it, as a PNG image, handed
-// to `take` in the names' order on the calling thread; nothing for a name
-// without one, or whose file cannot be read or decoded, with the reason in
-// `outcomes`. Bitmaps are read, decoded and encoded on up to `threads`
-// threads (0: one per processor), each holding one bitmap at a time, with
-// at most two finished images per thread waiting for their turn; the result
-// does not depend on how many. What a thread or `take` throws ends the work
-// and passes on.
+// bitmap that the material file would name beside it, made as by
+// make_textures().
 void find_textures(const std::filesystem::path& folder, const std::vector<std::string>& names, unsigned threads,
                    std::vector<TextureOutcome>& outcomes, const TextureTaker& take);
 
-// The console line on the textures: how many were embedded, from which
-// folder, and the bitmaps not found and those found but unreadable, as the
-// material file names them (a few, then how many more; all of them with
-// `every_name`).
+// The words on the textures: "textures: N of M " and `counted`, then the
+// bitmaps not found and those found but unreadable, as the material file
+// names them (a few, then how many more; all of them with `every_name`).
+std::string texture_words(const TextureReport& report, std::string_view counted, bool every_name);
+
+// The console line on a glTF file's textures: how many were embedded, from
+// which folder, and those not embedded, as texture_words() tells them.
 std::string texture_line(const TextureReport& report, bool every_name);
 
 } // namespace meshwright

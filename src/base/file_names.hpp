@@ -16,6 +16,11 @@ std::string utf8_from_path(const std::filesystem::path& path);
 // outside the system's code page open too.
 FILE* open_file(const std::filesystem::path& path, const char* mode);
 
+// Closes a file opened by open_file() when its holder goes.
+struct FileCloser {
+    void operator()(FILE* file) const { std::fclose(file); }
+};
+
 // The companion material path of an OBJ path, in the same folder: the path
 // cut before the last '.' of its file name, or the whole path when the file
 // name has none, followed by ".mtl".

@@ -182,17 +182,20 @@ std::optional<fs::path> TextureFolder::find(std::string_view name)
     return place;
 }
 
-TextureFile TextureFolder::read(std::string_view name)
+TextureFile read_texture_file(const fs::path& path)
 {
-    const std::optional<fs::path> found = find(name);
-    if (!found)
-        return {};
     // A link that another user planted is not followed.
-    const std::optional<fs::path> file = follow_links(*found);
+    const std::optional<fs::path> file = follow_links(path);
     if (!file)
         return unreadable();
     ReadOnlyFile bitmap(*file);
     return read_bitmap(bitmap);
+}
+
+TextureFile TextureFolder::read(std::string_view name)
+{
+    const std::optional<fs::path> found = find(name);
+    return found ? read_texture_file(*found) : TextureFile{};
 }
 
 } // namespace meshwright

@@ -25,6 +25,14 @@ struct TextureFile {
     std::vector<uint8_t> bytes; // the bitmap's, where it was read
 };
 
+// Reads the bitmap file at `path` (found there already), following links as
+// for outputs: in a sticky folder everyone may write, only the caller's or
+// the folder owner's. Only a regular file is read, opened so that a FIFO or
+// device never blocks, and only as far as its header says it needs:
+// anything else found there, a file cut short or no bitmap at all, is
+// unreadable.
+TextureFile read_texture_file(const std::filesystem::path& path);
+
 // Finds and reads the bitmaps that the material file names beside an output
 // in one folder, for one run, from any number of threads at once.
 class TextureFolder {
@@ -36,12 +44,8 @@ class TextureFolder {
     // that is not there by its exact name may be the one entry of its
     // folder that differs only in the case of ASCII letters (levels made on
     // Windows). A name that is not UTF-8 is looked up by its bytes where
-    // the system's names are bytes, and is not found elsewhere. Links on the
-    // way are followed as for outputs: in a sticky folder everyone may write,
-    // only the caller's or the folder owner's. Only a regular file is read,
-    // opened so that a FIFO or device never blocks, and only as far as its
-    // header says it needs: anything else found there, a file cut short or
-    // no bitmap at all, is unreadable.
+    // the system's names are bytes, and is not found elsewhere. The file
+    // found is read as by read_texture_file().
     TextureFile read(std::string_view name);
 
   private:

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <shared_mutex>
 
 #if defined(_WIN32)
 #include "base/windows.hpp"
@@ -232,6 +233,12 @@ void forget_on_interrupt(int slot)
         pending[slot].clear();
 }
 
+void let_interrupts_in()
+{
+    // Interrupts arrive on a thread of their own, which waits for the steps
+    // under way (pending_mutex) by itself.
+}
+
 #else
 
 InterruptsHeld::InterruptsHeld()
@@ -245,8 +252,34 @@ InterruptsHeld::~InterruptsHeld()
     pthread_sigmask(SIG_SETMASK, &previous_mask_, nullptr);
 }
 
-InterruptsDeferred::InterruptsDeferred() = default;
-InterruptsDeferred::~InterruptsDeferred() = default;
+namespace {
+
+// Steps that must not be cut in two (a temporary file made and registered,
+// a set of files put in place) hold this shared; let_interrupts_in() waits
+// until none is under way.
+std::shared_mutex steps_mutex;
+
+} // namespace
+
+InterruptsDeferred::InterruptsDeferred()
+{
+    steps_mutex.lock_shared();
+}
+
+InterruptsDeferred::~InterruptsDeferred()
+{
+    steps_mutex.unlock_shared();
+}
+
+void let_interrupts_in()
+{
+    static const sigset_t set = stopping_set();
+    const std::lock_guard lock(steps_mutex);
+    sigset_t previous;
+    // A signal that waits is handled before the mask is put back.
+    pthread_sigmask(SIG_UNBLOCK, &set, &previous);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+}
 
 int remove_on_interrupt(const file_system::Folder& folder, const std::filesystem::path& name)
 {
@@ -256,7 +289,9 @@ int remove_on_interrupt(const file_system::Folder& folder, const std::filesystem
         return -1;
     const InterruptsHeld held;
     for (int slot = 0; slot < max_pending_files; ++slot) {
-        if (pending[slot].folder.load() < 0) {
+        // Claimed first (-2), so that two threads never take one slot.
+        int free = -1;
+        if (pending[slot].folder.compare_exchange_strong(free, -2)) {
             std::memcpy(pending[slot].name, text.c_str(), text.size() + 1);
             pending[slot].folder.store(static_cast<int>(folder.handle()));
             return slot;

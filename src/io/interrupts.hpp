@@ -17,9 +17,10 @@ namespace meshwright {
 // pipe or past the file-size limit is a failed write instead, which the
 // writer reports.
 //
-// A few files may be pending at once. Each is named by its folder, which must
-// stay open while it is registered, and its name there.
-inline constexpr int max_pending_files = 4;
+// A few files may be pending at once: two for each level converted at once.
+// Each is named by its folder, which must stay open while it is registered,
+// and its name there.
+inline constexpr int max_pending_files = 64;
 
 // Takes over the interrupts; done by the first registration, or earlier, so
 // that a closed pipe on the console fails a write rather than the program.
@@ -49,8 +50,10 @@ class InterruptsHeld {
 };
 
 // Holds back the interrupts of the whole program while it lives: one that
-// comes meanwhile ends the program as soon as this ends. Every other thread
-// must hold them back already.
+// comes meanwhile ends the program as soon as this ends, or, where the
+// threads that own files hold them back for good, at the next
+// let_interrupts_in(). Any number of threads may defer them at once. Every
+// other thread must hold them back already.
 class InterruptsDeferred {
   public:
     InterruptsDeferred();
@@ -63,5 +66,10 @@ class InterruptsDeferred {
     InterruptsHeld held_;
 #endif
 };
+
+// For a thread that holds interrupts back while other threads write files:
+// takes an interrupt that came meanwhile, once no thread defers them, which
+// ends the program with every pending file removed.
+void let_interrupts_in();
 
 } // namespace meshwright

@@ -104,8 +104,8 @@ FILE* OutputFile::create_temporary()
     for (int attempt = 0; attempt < max_name_attempts; ++attempt) {
         const fs::path name = random_temporary_name();
         // Created and registered as one step, so that no interrupt between
-        // the two leaves it behind.
-        const InterruptsHeld held;
+        // the two, in this thread or another, leaves it behind.
+        const InterruptsDeferred deferred;
         file_system::CreateError error = file_system::CreateError::none;
         if (FILE* file = file_system::create_private(folder_, name, error)) {
             temporary_ = name;
@@ -313,8 +313,8 @@ ScratchFile::ScratchFile(const file_system::Folder& folder, const char* failure)
 {
     for (int attempt = 0; attempt < max_name_attempts && !stream_; ++attempt) {
         // Made and let go of as one step, so that no interrupt between the
-        // two leaves it behind.
-        const InterruptsHeld held;
+        // two, in this thread or another, leaves it behind.
+        const InterruptsDeferred deferred;
         file_system::CreateError error = file_system::CreateError::none;
         stream_ = file_system::create_scratch(folder, random_temporary_name(), error);
         if (!stream_ && error != file_system::CreateError::name_taken)

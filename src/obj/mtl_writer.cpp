@@ -2,14 +2,19 @@
 
 namespace meshwright {
 
-void write_mtl(OutputFile& file, const TextureNames& texture_names)
+void write_mtl(OutputFile& file, const TextureNames& texture_names, const BitmapReference& bitmap_of)
 {
     for (const std::string& name : texture_names) {
         file.write("newmtl ");
         file.write(name);
         file.write("\nmap_Kd ");
-        file.write(name);
-        file.write(".bmp\n\n");
+        if (bitmap_of) {
+            file.write(bitmap_of(name));
+        } else {
+            file.write(name);
+            file.write(".bmp");
+        }
+        file.write("\n\n");
     }
 }
 

@@ -13,8 +13,11 @@ namespace meshwright {
 // be looked up as a string_view, without making a string of it.
 using TextureNames = std::set<std::string, std::less<>>;
 
-// Writes one material per texture name into `file`, each pointing at
-// "<name>.bmp".
-void write_mtl(OutputFile& file, const TextureNames& texture_names);
+// The bitmap a material points at, as the material file writes it.
+using BitmapReference = std::function<std::string(const std::string& texture_name)>;
+
+// Writes one material per texture name into `file`, each pointing at the
+// bitmap `bitmap_of` gives for its name, by default "<name>.bmp".
+void write_mtl(OutputFile& file, const TextureNames& texture_names, const BitmapReference& bitmap_of = {});
 
 } // namespace meshwright
