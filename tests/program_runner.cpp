@@ -75,7 +75,8 @@ std::string without_carriage_returns(std::string text)
 
 } // namespace
 
-RunningProgram::RunningProgram(const TempDir& dir, const std::vector<std::string>& argv, const RunOptions&) : dir_(dir)
+RunningProgram::RunningProgram(const TempDir& dir, const std::vector<std::string>& argv, const RunOptions& options)
+    : dir_(dir)
 {
     std::wstring command_line;
     for (const std::string& argument : argv)
@@ -89,7 +90,7 @@ RunningProgram::RunningProgram(const TempDir& dir, const std::vector<std::string
     startup.hStdOutput = out;
     startup.hStdError = err;
     PROCESS_INFORMATION process{};
-    const BOOL started = CreateProcessW(wide(MESHWRIGHT_EXE).c_str(), command_line.data(), nullptr, nullptr, TRUE, 0,
+    const BOOL started = CreateProcessW(wide(options.program ? options.program : MESHWRIGHT_EXE).c_str(), command_line.data(), nullptr, nullptr, TRUE, 0,
                                         nullptr, dir.root().wstring().c_str(), &startup, &process);
     CloseHandle(out);
     CloseHandle(err);
@@ -154,7 +155,7 @@ RunningProgram::RunningProgram(const TempDir& dir, const std::vector<std::string
     if (!options.strace.empty()) {
         command = {strace_program, "-qq", "-o", strace_log};
         command.insert(command.end(), options.strace.begin(), options.strace.end());
-        command.push_back(MESHWRIGHT_EXE);
+        command.push_back(options.program ? options.program : MESHWRIGHT_EXE);
         command.insert(command.end(), argv.begin() + std::min<size_t>(1, argv.size()), argv.end());
     }
     const std::vector<std::string>& arguments = options.strace.empty() ? argv : command;
@@ -197,7 +198,8 @@ RunningProgram::RunningProgram(const TempDir& dir, const std::vector<std::string
         if (options.user != 0 && geteuid() == 0 &&
             (setgroups(groups.size(), groups.data()) != 0 || setgid(options.user) != 0 || setuid(options.user) != 0))
             _exit(127);
-        execve(options.strace.empty() ? MESHWRIGHT_EXE : strace_program, args.data(), envp.data());
+        const char* program = options.program ? options.program : MESHWRIGHT_EXE;
+        execve(options.strace.empty() ? program : strace_program, args.data(), envp.data());
         _exit(127);
     }
     if (child_ < 0)

@@ -48,6 +48,8 @@ struct RunOptions {
     std::string stdout_file = {};
     // Signals the program starts with ignored, as under nohup.
     std::vector<int> ignored_signals = {};
+    // The program to run, if not meshwright (meshwright-batch).
+    const char* program = nullptr;
 };
 
 // A started run; finish() waits for it and collects the outcome.
