@@ -23,7 +23,9 @@ deb)
     grep -q "$library" <<<"$depends" || { echo "the package does not depend on $library: $depends"; exit 1; }
   done
   contents=$(dpkg-deb -c "$deb")
-  grep -q "./usr/bin/meshwright$" <<<"$contents" || { echo "no /usr/bin/meshwright in $deb"; exit 1; }
+  for program in meshwright meshwright-batch; do
+    grep -q "./usr/bin/$program$" <<<"$contents" || { echo "no /usr/bin/$program in $deb"; exit 1; }
+  done
   dpkg -x "$deb" "$root"
   copyright="$root/usr/share/doc/meshwright/copyright"
   [ -f "$copyright" ] || { echo "no $copyright in $deb"; exit 1; }
@@ -37,19 +39,23 @@ deb)
   ;;
 esac
 
-page="$root/usr/share/man/man1/meshwright.1.gz"
-program="$root/usr/bin/meshwright"
-[ -f "$page" ] || { echo "missing $page"; exit 1; }
-[ -x "$program" ] || { echo "missing $program"; exit 1; }
-
-warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
-if [ -n "$warnings" ]; then
-  echo "man reports: $warnings"
-  exit 1
-fi
-rendered=$(MANWIDTH=80 man -l "$page")
-grep -q "meshwright - convert a Dravic level file" <<<"$rendered" || { echo "the manual page renders as: $rendered"; exit 1; }
-
-banner=$(cd "$root" && "$program")
-[ "$(head -n 1 <<<"$banner")" = "Meshwright v0.1 built Mar 11 2007" ] || { echo "unexpected banner: $banner"; exit 1; }
-echo "$mode: the program runs and its manual page renders"
+# Each program with its manual page, and the words its page and its first
+# line of output begin with (given these arguments).
+check() {
+  local name=$1 title=$2 first_line=$3 arguments=("${@:4}")
+  local page="$root/usr/share/man/man1/$name.1.gz" program="$root/usr/bin/$name"
+  [ -f "$page" ] || { echo "missing $page"; exit 1; }
+  [ -x "$program" ] || { echo "missing $program"; exit 1; }
+  warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
+  if [ -n "$warnings" ]; then
+    echo "man reports on $name: $warnings"
+    exit 1
+  fi
+  rendered=$(MANWIDTH=80 man -l "$page")
+  grep -q "$title" <<<"$rendered" || { echo "the manual page renders as: $rendered"; exit 1; }
+  output=$(cd "$root" && "$program" "${arguments[@]}")
+  [ "$(head -n 1 <<<"$output")" = "$first_line" ] || { echo "$name printed: $output"; exit 1; }
+}
+check meshwright "meshwright - convert a Dravic level file" "Meshwright v0.1 built Mar 11 2007"
+check meshwright-batch "convert a Dravic game's levels" "meshwright-batch 0.1" --version
+echo "$mode: the programs run and their manual pages render"
