@@ -27,7 +27,16 @@
 //   realistic_textured     the same, with a 256 x 256 24-bit bitmap for each
 //                          texture in textures/ beside OUTPUT
 //
+//   game                   a game folder at OUTPUT: 50 levels in maps/ and
+//                          two subfolders, each of 3,200 triangles over
+//                          4,096 vertices in 64 surfaces, each with its own
+//                          of 300 texture names (a quarter of them with a
+//                          folder in them: "wall/set_N"); a 256 x 256 24-bit
+//                          bitmap for each name in textures/, named in mixed
+//                          case, some in subfolders
+//
 //   make_big_level SHAPE OUTPUT
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <cstdio>
@@ -252,6 +261,75 @@ void write_bitmaps(const std::filesystem::path& folder, size_t count, uint32_t s
     }
 }
 
+// The game's texture names, and where each one's bitmap is below the game's
+// textures/ folder: as named, in upper case, in a subfolder, capitalised.
+std::string game_texture(size_t t)
+{
+    return (t % 4 == 0 ? "wall/set_" : "set_") + std::to_string(t);
+}
+
+std::string game_bitmap(size_t t)
+{
+    const std::string number = std::to_string(t);
+    switch (t % 4) {
+    case 0:
+        return "Wall/SET_" + number + ".BMP";
+    case 1:
+        return "SET_" + number + ".BMP";
+    case 2:
+        return "sub/set_" + number + ".bmp";
+    default:
+        return "Set_" + number + ".bmp";
+    }
+}
+
+LevelPlan game_level(std::mt19937& random)
+{
+    constexpr size_t vertices = 4096, surfaces = 64, triangles = 50, table_size = 64;
+    LevelPlan plan;
+    std::uniform_real_distribution<float> position(-1024.0f, 1024.0f);
+    std::uniform_real_distribution<float> tex_coord(-4.0f, 4.0f);
+    plan.models = {"world", "door"};
+    for (size_t v = 0; v < vertices; ++v) {
+        plan.vertices.push_back({position(random), position(random), position(random)});
+        plan.tex_coords.push_back({tex_coord(random), tex_coord(random)});
+    }
+    std::vector<size_t> textures(texture_count);
+    for (size_t t = 0; t < texture_count; ++t)
+        textures[t] = t;
+    std::shuffle(textures.begin(), textures.end(), random);
+    std::uniform_int_distribution<int> vertex(0, static_cast<int>(vertices) - 1);
+    std::uniform_int_distribution<int> corner(0, static_cast<int>(table_size) - 1);
+    for (size_t s = 0; s < surfaces; ++s) {
+        plan.surfaces.push_back({static_cast<uint32_t>(s % 2), game_texture(textures[s])});
+        GeometryRecord record;
+        for (size_t i = 0; i < table_size; ++i)
+            record.local_indices.push_back(static_cast<uint16_t>(vertex(random)));
+        for (size_t t = 0; t < triangles; ++t)
+            record.corners.push_back({static_cast<uint16_t>(corner(random)), static_cast<uint16_t>(corner(random)),
+                                      static_cast<uint16_t>(corner(random))});
+        plan.geometry.push_back(std::move(record));
+    }
+    return plan;
+}
+
+void write_game(const std::filesystem::path& folder)
+{
+    std::mt19937 random(50);
+    for (size_t l = 0; l < 50; ++l) {
+        const std::filesystem::path level =
+            folder / "maps" / (l < 20 ? "" : l < 35 ? "episode2" : "episode3") / ("e1m" + std::to_string(l + 1) + ".bsp");
+        std::filesystem::create_directories(level.parent_path());
+        write_file(level.string(), build_level(game_level(random)));
+    }
+    write_bitmaps(folder / "textures", texture_count, bitmap_size, 31);
+    for (size_t t = 0; t < texture_count; ++t) {
+        const std::filesystem::path bitmap = folder / "textures" / game_bitmap(t);
+        std::filesystem::create_directories(bitmap.parent_path());
+        std::filesystem::rename(folder / "textures" / ("set_" + std::to_string(t) + ".bmp"), bitmap);
+    }
+}
+
 LevelPlan level_of_shape(const std::string& shape)
 {
     std::mt19937 random(20261207);
@@ -294,10 +372,14 @@ int main(int argc, char** argv)
     using namespace meshwright;
     if (argc != 3) {
         std::cerr << "usage: make_big_level benchmark|one_triangle_surfaces|one_big_surface|degenerate|small_triangles|"
-                     "over_preview_budget|textured|missing_textures|large_textures|realistic|realistic_textured OUTPUT\n";
+                     "over_preview_budget|textured|missing_textures|large_textures|realistic|realistic_textured|game OUTPUT\n";
         return 2;
     }
     try {
+        if (std::string(argv[1]) == "game") {
+            write_game(argv[2]);
+            return 0;
+        }
         write_file(argv[2], build_level(level_of_shape(argv[1])));
         const std::filesystem::path textures = std::filesystem::path(argv[2]).parent_path() / "textures";
         if (std::string(argv[1]) == "textured")

@@ -24,7 +24,9 @@
 # against the level's (at most 65,536; goal for the realistic level: 1.1),
 # and the OBJ's seconds beside it. With
 # BEFORE=PROGRAM, an earlier build's .glb size and seconds too.
-#   [RUNS=9] [SHAPES="benchmark sample ..."] [TEXTURES=on|off] [LARGE_TEXTURES=off|on] [ENGINES=on|off] [BEFORE=PROGRAM]
+# A whole game (GAME=on): meshwright-batch against a shell loop over
+# meshwright, as bench/game.sh prints it.
+#   [RUNS=9] [SHAPES="benchmark sample ..."] [TEXTURES=on|off] [LARGE_TEXTURES=off|on] [ENGINES=on|off] [GAME=on|off] [BEFORE=PROGRAM]
 #   bench/run.sh [BUILD_DIR] [WORK_DIR]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -34,7 +36,7 @@ runs=${RUNS:-9}
 shapes=${SHAPES:-benchmark one_triangle_surfaces one_big_surface degenerate sample}
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DMESHWRIGHT_TESTS=OFF -DMESHWRIGHT_TOOLS=ON >/dev/null
-cmake --build "$build" -j2 --target meshwright make_big_level dirty_pages >/dev/null
+cmake --build "$build" -j2 --target meshwright meshwright-batch make_big_level dirty_pages >/dev/null
 mkdir -p "$work"
 cd "$work"
 # A null device of its own, for the throughput without writing.
@@ -204,3 +206,9 @@ if [ "${ENGINES:-on}" = on ]; then
   rm -rf godot packed.glb before.glb
 fi
 rm -f copy.obj new.obj out.obj out.mtl out.glb ./*.txt
+
+# A whole game with meshwright-batch (GAME=off leaves it out).
+if [ "${GAME:-on}" = on ]; then
+  echo
+  bash "$root/bench/game.sh" "$build" "$work"
+fi
