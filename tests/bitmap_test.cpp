@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/bitmap_cache.hpp"
 #include "app/textures.hpp"
 #include "bitmap/bitmap.hpp"
 #include "bitmap/bitmap_lookup.hpp"
@@ -290,6 +291,51 @@ TEST(Textures, EachIsEmbeddedOrToldWhyNot)
     find_textures(dir.root(), names, 2, outcomes, [&](std::optional<GlbTexture> texture) { found.push_back(!!texture); });
     EXPECT_EQ(outcomes, (std::vector<TextureOutcome>{embedded, unreadable, unreadable, not_found}));
     EXPECT_EQ(found, (std::vector<bool>{true, false, false, false}));
+}
+
+// The cache is seen through files changed after they were asked for: one
+// removed whose image is still held comes from memory, one let go of is
+// read again, and is gone; one unreadable stays so when it is mended.
+TEST(BitmapCache, KeepsTheImagesLastUsedWithinItsLimit)
+{
+    using enum TextureOutcome;
+    const BmpKind kind{"24-bit", 40, 24};
+    const std::vector<uint8_t> bitmap = bmp_file(test_picture(4, 4, kind), kind);
+    TextureOutcome made = not_found;
+    const size_t png_size = texture_of({embedded, bitmap}, made)->png.size();
+    struct Case {
+        const char* name;
+        size_t limit_in_images;
+        std::vector<std::string> asked_before; // then every file is removed, and "bad" mended
+        std::vector<std::string> asked_after;
+        std::vector<TextureOutcome> outcomes_after;
+    };
+    const std::vector<Case> cases = {
+        {"all held", 3, {"a", "b", "a"}, {"a", "b", "c"}, {embedded, embedded, unreadable}},
+        {"the least recently used let go of", 1, {"a", "b"}, {"b", "a"}, {embedded, unreadable}},
+        {"a use keeps an image", 2, {"a", "b", "a", "c"}, {"a", "c", "b"}, {embedded, embedded, unreadable}},
+        {"an outcome is kept for good", 0, {"bad"}, {"bad"}, {unreadable}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        for (const char* name : {"a", "b", "c"})
+            write_file(dir.path(name), bitmap);
+        write_file(dir.path("bad"), std::vector<uint8_t>(bitmap.begin(), bitmap.begin() + 60));
+        BitmapCache cache(c.limit_in_images * png_size);
+        TextureOutcome outcome = not_found;
+        for (const std::string& name : c.asked_before)
+            cache.texture(dir.root() / name, outcome);
+        fs::remove_all(dir.root());
+        fs::create_directory(dir.root());
+        write_file(dir.path("bad"), bitmap);
+        std::vector<TextureOutcome> outcomes;
+        for (const std::string& name : c.asked_after) {
+            const std::optional<GlbTexture> texture = cache.texture(dir.root() / name, outcomes.emplace_back());
+            EXPECT_EQ(texture.has_value(), outcomes.back() == embedded);
+        }
+        EXPECT_EQ(outcomes, c.outcomes_after);
+    }
 }
 
 TEST(Textures, TheConsoleLineNamesAFewOrAll)
