@@ -17,7 +17,6 @@ namespace {
 std::optional<std::string_view> value_of(std::string_view argument, std::string_view short_name,
                                          std::string_view long_name, int argc, char** argv, int& i, bool& missing)
 {
-    std::string_view rest;
     if (argument == short_name || argument == long_name) {
         if (i + 1 >= argc) {
             missing = true;
