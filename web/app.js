@@ -8,8 +8,9 @@
 // clicks all the while; three.js is loaded only when there is a preview to
 // draw. Several levels may be chosen at once: the page lists them, and
 // converts and holds only the one shown.
-import { levelsIn } from './files.js';
-import { describeTextures, entryText } from './textures.js';
+import { collision, folderOf, gameIn } from './files.js';
+import { describeTextures, entryText, lostText } from './textures.js';
+import { zipParts } from './zip.js';
 
 const page = {
   drop: document.getElementById('drop'),
@@ -20,6 +21,8 @@ const page = {
   levelsBox: document.getElementById('levels-box'),
   levels: document.getElementById('levels'),
   levelsCount: document.getElementById('levels-count'),
+  makeZip: document.getElementById('make-zip'),
+  downloadAll: document.getElementById('download-all'),
   texturesBox: document.getElementById('textures-box'),
   texturesSummary: document.getElementById('textures-summary'),
   texturesList: document.getElementById('textures-list'),
@@ -137,18 +140,19 @@ function showReport(text, name) {
 // can be started (a page opened from a local folder); `onStep` gets each
 // step's result. Resolves, once the binary glTF file is made (or the level
 // rejected), to { makeObj, close }: makeObj() has the OBJ and material file
-// made, as an "obj" step. bitmaps: [{ path, file }].
+// made, as an "obj" step. trees: where the level's bitmaps are looked for
+// (see gameIn).
 //
 // A worker that fails after its result (an error while it draws or refines
 // the preview) is gone with its view and its copy of the level: a "lost"
 // step says so, and the OBJ is then made here, from the files.
 // `onStart` gets a function that stops the worker.
-async function runSteps(file, bitmaps, preview, handOver, onStep, onStart) {
+async function runSteps(file, trees, preview, handOver, onStep, onStart) {
   const onPage = async (withPreview, step) => {
     await nextPaint();
     await loadScript('meshwright.js', 'createMeshwright');
     const { convertSteps } = await loadScript('onpage.js', 'meshwrightSteps');
-    const makeObj = await convertSteps(file, bitmaps, withPreview, step);
+    const makeObj = await convertSteps(file, trees, withPreview, step);
     return { makeObj: async () => { await nextPaint(); makeObj?.(); }, send() {}, close() {} };
   };
   // Of a level converted again here: the download, where the worker had
@@ -226,7 +230,7 @@ async function runSteps(file, bitmaps, preview, handOver, onStep, onStart) {
     if (warmCanvas)
       newCanvas(warmCanvas);
     const canvas = !warmCanvas && handOver && handOver();
-    worker.postMessage({ file, bitmaps, preview, canvas }, canvas ? [canvas.canvas] : []);
+    worker.postMessage({ file, trees, preview, canvas }, canvas ? [canvas.canvas] : []);
   });
 }
 
@@ -421,7 +425,19 @@ let current = null; // the level's conversion, kept for its OBJ
 let stopRunning = null; // stops the conversion under way
 let opened = 0; // levels opened so far: a later one makes the others' steps moot
 
-async function openLevel({ level, bitmaps }) {
+// Shows a level; whatever a step throws ends in words, never in a page
+// that waits.
+async function openLevel(entry) {
+  const number = opened + 1;
+  try {
+    await showLevelSteps(entry);
+  } catch (error) {
+    if (number === opened)
+      setState('failed', `${entry.level.file.name}: it could not be shown (${error?.message || error}); choose it again`);
+  }
+}
+
+async function showLevelSteps({ level, trees }) {
   const { file } = level;
   const number = ++opened;
   stopRunning?.();
@@ -461,7 +477,7 @@ async function openLevel({ level, bitmaps }) {
   const handOver = canDraw && canHandOver ? handOverCanvas : null;
   if (canDraw && !handOver)
     loadViewer().catch(() => {});
-  const conversion = await runSteps(file, bitmaps, canDraw, handOver, (message, worker) => {
+  const conversion = await runSteps(file, trees, canDraw, handOver, (message, worker) => {
     if (number !== opened)
       return;
     if (message.step === 'converting') {
@@ -470,12 +486,15 @@ async function openLevel({ level, bitmaps }) {
       setState('working', `Preparing the preview of ${file.name}…`);
     } else if (message.step === 'failed') {
       failed = true;
-      showReport(message.console, file.name);
-      setState('failed', `${file.name}: ${messageOf(message.console)}`);
+      if (message.console)
+        showReport(message.console, file.name);
+      setState('failed', message.lost?.includes(file.name) && !message.console ? lostText(file.name)
+                                                                                 : `${file.name}: ${messageOf(message.console)}`);
     } else if (message.step === 'preview') {
       converted = performance.now();
       preview = { ...message.preview, name: message.name };
-      textures = describeTextures(message.textures, bitmaps.map(({ path }) => path));
+      textures = describeTextures(message.textures, message.lost);
+      document.body.dataset.bytesRead = message.bytesRead;
       showTextures(textures);
       report = message.console;
       showReport(message.console, message.name);
@@ -554,25 +573,125 @@ async function openLevel({ level, bitmaps }) {
   warmSpare();
 }
 
-let levels = []; // the levels chosen together, each with its bitmaps
+let levels = []; // the game's levels, each with where its bitmaps are looked for
 
-// Lists the levels among the files, when there are several, and shows the
-// first.
+// Lists the levels among the files, grouped by folder, when there are
+// several, and shows the first; nothing is converted before it is shown.
 async function open(files) {
-  const found = levelsIn(files);
+  const found = gameIn(files);
   if (found.length === 0) {
     if (files.length > 0)
       setState('failed', 'No level among the files: choose a .bsp file, with its .bmp textures if you have them.');
     return;
   }
   levels = found;
-  page.levels.replaceChildren(...levels.map(({ level }, index) => new Option(level.path, String(index))));
-  page.levelsCount.textContent = `${levels.length} levels chosen: pick one to show it`;
+  const groups = new Map();
+  levels.forEach(({ level }, index) => {
+    const folder = folderOf(level.path) || 'the files chosen';
+    if (!groups.has(folder)) {
+      groups.set(folder, document.createElement('optgroup'));
+      groups.get(folder).label = folder;
+    }
+    groups.get(folder).append(new Option(level.path.slice(folderOf(level.path).length), String(index)));
+  });
+  page.levels.replaceChildren(...groups.values());
+  page.levelsCount.textContent = `${levels.length} levels chosen: pick one to show it (keys N and P: next, previous)`;
   page.levelsBox.hidden = levels.length < 2;
+  page.downloadAll.removeAttribute('href');
+  page.downloadAll.hidden = true;
+  page.makeZip.disabled = false;
   await openLevel(levels[0]);
 }
 
 page.levels.addEventListener('change', () => openLevel(levels[Number(page.levels.value)]));
+
+// N and P (or Page Down and Page Up) show the next and the previous level,
+// but not while something is typed into the page.
+document.addEventListener('keydown', (event) => {
+  const step = { n: 1, N: 1, PageDown: 1, p: -1, P: -1, PageUp: -1 }[event.key];
+  if (!step || levels.length < 2 || event.ctrlKey || event.metaKey || event.altKey ||
+      event.target.closest?.('input, textarea, select, [contenteditable]'))
+    return;
+  event.preventDefault();
+  const index = Math.min(levels.length - 1, Math.max(0, Number(page.levels.value || 0) + step));
+  if (String(index) === page.levels.value)
+    return;
+  page.levels.value = String(index);
+  openLevel(levels[index]);
+});
+
+// ---- Every level as one .zip
+
+// Converts each level in turn, on a worker of its own where there can be
+// one, and resolves to its entry for the .zip: { name, data, size, crc },
+// or null for a level that fails.
+function convertForZip({ level, trees, output }, worker) {
+  return new Promise((resolve) => {
+    const onStep = (message) => {
+      if (message.step === 'download')
+        resolve(message.glb ? { name: output, data: message.glb, size: message.glb.size, crc: message.crc } : null);
+      else if (message.step === 'failed')
+        resolve(null);
+    };
+    if (!worker) {
+      loadScript('meshwright.js', 'createMeshwright').then(() => loadScript('onpage.js', 'meshwrightSteps'))
+        .then(({ convertSteps }) => convertSteps(level.file, trees, false, onStep)).catch(() => resolve(null));
+      return;
+    }
+    worker.onmessage = (event) => onStep(event.data);
+    worker.onerror = (event) => {
+      event.preventDefault();
+      resolve(null);
+    };
+    worker.postMessage({ file: level.file, trees, preview: false });
+  });
+}
+
+let zipUrl = null; // the last .zip made, kept while other levels are shown
+
+// The levels' .glb files, named as meshwright-batch names its outputs, in
+// one .zip stored without compression.
+async function makeZip() {
+  const clash = collision(levels);
+  if (clash) {
+    setState('failed', `Two levels would have one name in the .zip: ${clash}`);
+    return;
+  }
+  page.makeZip.disabled = true;
+  const entries = [];
+  const failed = [];
+  let worker = null;
+  for (const [index, entry] of levels.entries()) {
+    setState('working', `Converting level ${index + 1} of ${levels.length} for the .zip: ${entry.level.path}…`);
+    try {
+      worker ??= new Worker('worker.js');
+    } catch {
+      worker = null;
+    }
+    const made = await convertForZip(entry, worker);
+    if (made)
+      entries.push(made);
+    else
+      failed.push(entry.level.path);
+    // A worker holds its last level's converter: a fresh one for the next.
+    worker?.terminate();
+    worker = null;
+  }
+  if (zipUrl)
+    URL.revokeObjectURL(zipUrl);
+  const url = URL.createObjectURL(new Blob(zipParts(entries), { type: 'application/zip' }));
+  zipUrl = url;
+  const top = levels[0].level.path.includes('/') ? levels[0].level.path.slice(0, levels[0].level.path.indexOf('/')) : '';
+  page.downloadAll.href = url;
+  page.downloadAll.download = (top || 'levels') + '.zip';
+  page.downloadAll.textContent = `Download ${page.downloadAll.download} (${entries.length} levels)`;
+  page.downloadAll.hidden = false;
+  page.makeZip.disabled = false;
+  setState(failed.length ? 'failed' : 'done', `${entries.length} of ${levels.length} levels in ` +
+           `${page.downloadAll.download}` + (failed.length ? `; failed: ${failed.join(', ')}` : '') + '.');
+}
+
+page.makeZip.addEventListener('click', () => makeZip());
 
 page.makeObj.addEventListener('click', () => {
   if (!current)

@@ -78,12 +78,6 @@ function joined(parts) {
   return whole;
 }
 
-// The parts of a bitmap's path that name a place inside the output folder:
-// none empty, "." or "..".
-function insideParts(path) {
-  return path.split(/[\/\\]/).filter((part) => part !== '' && part !== '.' && part !== '..');
-}
-
 // A fresh instance of the converter, made in the background: { ready, lines }
 // with what it prints gathered in `lines`. Made ahead of its level, it is
 // ready when the level comes.
@@ -99,11 +93,10 @@ function startConverter() {
 // One instance of the converter for one level, which holds the level once
 // and converts it as often as asked, each time as "meshwright [-v] INPUT
 // OUTPUT" does. bytes: the level file's bytes (Uint8Array); fileName: its
-// name; bitmaps: [{ path, bytes }], each put beside the outputs under its
-// path (relative to the level's folder), where the converter looks for the
-// binary glTF file's textures; started: an instance from startConverter
-// that nothing else uses, if there is one.
-async function openConverter(bytes, fileName, bitmaps = [], started = startConverter()) {
+// name; started: an instance from startConverter that nothing else uses,
+// if there is one. Its binary glTF file takes the bitmaps that plan()
+// chose and addBitmap() gave, as meshwright-batch takes them.
+async function openConverter(bytes, fileName, started = startConverter()) {
   const { lines } = started;
   const converter = await started.ready;
   const FS = converter.FS;
@@ -115,28 +108,20 @@ async function openConverter(bytes, fileName, bitmaps = [], started = startConve
   // The level's and bitmaps' bytes are this instance's own: the file system
   // keeps them without a copy.
   FS.writeFile(input, bytes, { canOwn: true });
-  for (const bitmap of bitmaps) {
-    const parts = insideParts(bitmap.path);
-    if (parts.length === 0)
-      continue;
-    FS.mkdirTree(['/output', ...parts.slice(0, -1)].join('/'));
-    FS.writeFile(['/output', ...parts].join('/'), bitmap.bytes, { canOwn: true });
-  }
   let devices = 0;
 
   // Writes `outputs` (file names in /output; the first is the one named on
   // the command line). Returns { console, status, files } with each file's
   // writes as collectWrites keeps them.
-  const run = (verbose, outputs, folding) => {
+  const run = (verbose, outputs, folding, planned) => {
     lines.length = 0;
     const parts = outputs.map((output) => collectWrites(FS, '/output/' + output, devices++, folding));
     let status;
     try {
-      // From the outputs' folder, as on the command line, so that the
-      // report names it ".".
+      // From the outputs' folder, as on the command line.
       FS.chdir('/output');
-      status = converter.ccall('convert_level', 'number', ['string', 'string', 'number'],
-                               [input, outputs[0], verbose ? 1 : 0]);
+      status = converter.ccall('convert_level', 'number', ['string', 'string', 'number', 'number'],
+                               [input, outputs[0], verbose ? 1 : 0, planned ? 1 : 0]);
     } catch (error) {
       // Only a failure of the WebAssembly machine itself lands here, such
       // as running out of memory.
@@ -152,12 +137,32 @@ async function openConverter(bytes, fileName, bitmaps = [], started = startConve
 
   const name = levelStem(fileName);
   return {
-    // As "meshwright -v LEVEL NAME.glb": { console, status, name, glb,
-    // textures } with the file as one Uint8Array (null when none was
-    // written), and what the converter did with each texture,
-    // [{ name, outcome }], outcome being embedded, not_found or unreadable.
+    // The bitmaps of the level's textures among `trees` (lists of paths,
+    // parts joined by '/': the level's own folder's, then each folder's
+    // that meshwright-batch would search, in its order), as the lookup
+    // chooses them: one { tree, path } for each texture name, null for one
+    // without a bitmap; [] for a level the reader rejects.
+    plan(trees) {
+      FS.writeFile('/listing.txt', trees.map((tree) => tree.map((path) => path + '\n').join('') + '\n').join(''));
+      const text = converter.ccall('plan_textures', 'string', ['string', 'string'], [input, '/listing.txt']);
+      return text.split('\n').slice(0, -1).map((line) => {
+        const tab = line.indexOf('\t');
+        return tab < 0 ? null : { tree: Number(line.slice(0, tab)), path: line.slice(tab + 1) };
+      });
+    },
+    // A bitmap that plan() chose, with its bytes.
+    addBitmap({ tree, path }, bitmap) {
+      const place = '/bitmaps/' + tree + '/' + path;
+      FS.mkdirTree(place.slice(0, place.lastIndexOf('/')));
+      FS.writeFile(place, bitmap, { canOwn: true });
+    },
+    // As "meshwright -v LEVEL NAME.glb" with the bitmaps planned: { console,
+    // status, name, glb, textures } with the file as one Uint8Array (null
+    // when none was written), and what the converter did with each texture
+    // in the plan's order, [{ name, outcome }], outcome being embedded,
+    // not_found or unreadable.
     toGlb() {
-      const result = run(true, [name + '.glb'], false);
+      const result = run(true, [name + '.glb'], false, true);
       const file = result.files[name + '.glb'];
       const textures = converter.ccall('texture_outcomes', 'string', [], []).split('\n').filter(Boolean)
         .map((line) => ({ outcome: line.slice(0, line.indexOf('\t')), name: line.slice(line.indexOf('\t') + 1) }));
@@ -166,7 +171,7 @@ async function openConverter(bytes, fileName, bitmaps = [], started = startConve
     // As "meshwright LEVEL NAME.obj": { console, status, obj, mtl } with the
     // files as lists of pieces.
     toObj() {
-      const result = run(false, [name + '.obj', name + '.mtl'], true);
+      const result = run(false, [name + '.obj', name + '.mtl'], true, false);
       const pieces = (file) => file && file.pieces();
       return { console: result.console, status: result.status, obj: pieces(result.files[name + '.obj']),
                mtl: pieces(result.files[name + '.mtl']) };

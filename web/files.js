@@ -1,28 +1,66 @@
-// The levels among the files chosen or dropped, each with the bitmaps as
-// the converter finds them from its own folder. files: [{ path, file }],
-// paths as chosen or dropped (a folder's relative paths kept).
+// The game among the files chosen or dropped: its levels, each with the
+// folder trees where its bitmaps are looked for and the name of its .glb, as
+// meshwright-batch has them for the same files. A path's first part, where
+// it has more than one, is a folder chosen or dropped, given to
+// meshwright-batch as a folder; other files are given as they are.
+// files: [{ path, file }], paths as chosen or dropped, parts joined by '/'.
 
-function folderOf(path) {
+const encoder = new TextEncoder();
+
+// Paths in the order of their UTF-8 bytes, as meshwright-batch orders them.
+export function byteOrder(a, b) {
+  const x = encoder.encode(a);
+  const y = encoder.encode(b);
+  for (let i = 0; i < Math.min(x.length, y.length); ++i) {
+    if (x[i] !== y[i])
+      return x[i] - y[i];
+  }
+  return x.length - y.length;
+}
+
+export function folderOf(path) {
   return path.includes('/') ? path.slice(0, path.lastIndexOf('/') + 1) : '';
 }
 
-// [{ level, bitmaps }] in the order of the levels' paths: level is one of
-// `files`, bitmaps [{ path, file }] with paths from the level's folder. A
-// bitmap outside that folder keeps its path within what was chosen, and
-// one inside it wins over such a one of the same path.
-export function levelsIn(files) {
-  const levels = files.filter(({ path }) => /\.bsp$/i.test(path))
-    .sort((a, b) => (a.path < b.path ? -1 : a.path > b.path ? 1 : 0));
-  const bitmaps = files.filter(({ path }) => /\.bmp$/i.test(path));
-  return levels.map((level) => {
-    const folder = folderOf(level.path);
-    const placed = new Map();
-    for (const { path, file } of bitmaps) {
-      const inside = path.startsWith(folder);
-      const relative = inside ? path.slice(folder.length) : path.slice(path.indexOf('/') + 1);
-      if (inside || !placed.has(relative))
-        placed.set(relative, { path: relative, file, inside });
-    }
-    return { level, bitmaps: [...placed.values()].map(({ path, file }) => ({ path, file })) };
-  });
+const isLevel = (path) => /\.bsp$/i.test(path);
+const isBitmap = (path) => /\.bmp$/i.test(path);
+
+// The bitmaps below `prefix` (a folder's path with its '/', or ''), by
+// their paths from there: { prefix, files: [{ path, file }] }.
+function treeBelow(bitmaps, prefix) {
+  return { prefix, files: bitmaps.filter(({ path }) => path.startsWith(prefix))
+    .map(({ path, file }) => ({ path: path.slice(prefix.length), file })) };
+}
+
+// A level's output as meshwright-batch names it: its path below the folder
+// given, or its name, with ".glb" for its last extension.
+function outputOf(path) {
+  const below = path.includes('/') ? path.slice(path.indexOf('/') + 1) : path;
+  const name = below.slice(below.lastIndexOf('/') + 1);
+  const dot = name.lastIndexOf('.');
+  return (dot > 0 ? below.slice(0, below.length - name.length + dot) : below) + '.glb';
+}
+
+// [{ level, output, trees }] in byte order of the levels' paths: level is
+// one of `files`; trees, where its bitmaps are looked for, in order: its
+// own folder with its subfolders, then each folder chosen, in byte order of
+// their names.
+export function gameIn(files) {
+  const bitmaps = files.filter(({ path }) => isBitmap(path));
+  const folders = [...new Set(files.filter(({ path }) => path.includes('/'))
+    .map(({ path }) => path.slice(0, path.indexOf('/') + 1)))].sort(byteOrder);
+  const chosen = folders.map((folder) => treeBelow(bitmaps, folder));
+  return files.filter(({ path }) => isLevel(path)).sort((a, b) => byteOrder(a.path, b.path))
+    .map((level) => ({ level, output: outputOf(level.path), trees: [treeBelow(bitmaps, folderOf(level.path)), ...chosen] }));
+}
+
+// The first output that two levels share, as "a and b as c", or ''.
+export function collision(levels) {
+  const seen = new Map();
+  for (const { level, output } of levels) {
+    if (seen.has(output))
+      return `${seen.get(output)} and ${level.path} as ${output}`;
+    seen.set(output, level.path);
+  }
+  return '';
 }

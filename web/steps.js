@@ -4,6 +4,7 @@
 // when asked, the OBJ and material file. Each step's result goes to `post`
 // as soon as it is there. openConverter comes from meshwright.js.
 import { makePreview, previewBudget, previewLayers, triangleCount } from './preview.js';
+import { crc32 } from './zip.js';
 
 // A preview is made finer where a frame of it takes less than this, so that
 // turning it stays smooth.
@@ -33,41 +34,79 @@ async function bytesOf(file) {
                                                              : await file.arrayBuffer());
 }
 
-// level: the level's file (a File); bitmaps: [{ path, file }], the
-// textures given with it; preview: whether to make one; draw: where the
-// preview is drawn right here (on the worker), a function that draws it and
-// resolves to the view, once drawn, posted as a "shown" step; started: an
-// instance of the converter started ahead (startConverter), if any. Returns
-// a function that makes the OBJ and material file and posts them, or
-// nothing when the level was rejected.
+// Reads the bitmaps of the plan (those the level's texture names chose
+// among `trees`), each once, into the converter: { bytes, chosen, lost },
+// the bytes read, each texture's file as chosen (null for one without), and
+// the files that could not be read (changed or removed since they were
+// chosen), which then count as unreadable.
+async function readPlanned(converter, plan, trees) {
+  const byPath = trees.map(({ files }) => new Map(files.map(({ path, file }) => [path, file])));
+  const read = new Set();
+  const lost = [];
+  let bytes = 0;
+  for (const place of plan.filter(Boolean)) {
+    const key = place.tree + '\t' + place.path;
+    if (read.has(key))
+      continue;
+    read.add(key);
+    const file = byPath[place.tree].get(place.path);
+    try {
+      const bitmap = await bytesOf(file);
+      bytes += bitmap.length;
+      converter.addBitmap(place, bitmap);
+    } catch {
+      lost.push(trees[place.tree].prefix + place.path);
+    }
+  }
+  const chosen = plan.map((place) => place && trees[place.tree].prefix + place.path);
+  return { bytes, chosen, lost };
+}
+
+// level: the level's file (a File); trees: where its bitmaps are looked
+// for, [{ prefix, files: [{ path, file }] }] (see gameIn); preview: whether
+// to make one; draw: where the preview is drawn right here (on the worker),
+// a function that draws it and resolves to the view, once drawn, posted as
+// a "shown" step; started: an instance of the converter started ahead
+// (startConverter), if any. Only the level and the bitmaps its textures
+// choose are read. Returns a function that makes the OBJ and material file
+// and posts them, or nothing when the level was rejected or could not be
+// read.
 //
 // The "shown" step carries how long each step took, in milliseconds:
 // { read, load, convert, preview, draw, parse, compile, frame } (reading
-// the files, waiting for the converter to start, the conversion, the
-// preview, its first frame, and of that: reading the preview's file,
-// compiling the shaders, drawing).
-export async function convertSteps(level, bitmaps, preview, post, draw = null, started = undefined) {
+// the level, starting the converter and reading the bitmaps, the
+// conversion, the preview, its first frame, and of that: reading the
+// preview's file, compiling the shaders, drawing).
+export async function convertSteps(level, trees, preview, post, draw = null, started = undefined) {
   const marks = [performance.now()];
-  const bytes = await bytesOf(level);
-  const bitmapBytes = await Promise.all(bitmaps.map(async ({ path, file }) => ({ path, bytes: await bytesOf(file) })));
+  let bytes;
+  try {
+    bytes = await bytesOf(level);
+  } catch {
+    post({ step: 'failed', console: '', lost: [level.name] });
+    return null;
+  }
   marks.push(performance.now());
   post({ step: 'converting' });
-  const converter = await openConverter(bytes, level.name, bitmapBytes, started);
+  const converter = await openConverter(bytes, level.name, started);
+  const planned = await readPlanned(converter, converter.plan(trees.map(({ files }) => files.map(({ path }) => path))),
+                                    trees);
   marks.push(performance.now());
   const converted = converter.toGlb();
   marks.push(performance.now());
   if (converted.status !== 0) {
-    post({ step: 'failed', console: converted.console, status: converted.status });
+    post({ step: 'failed', console: converted.console, status: converted.status, lost: planned.lost });
     return null;
   }
   const glb = converted.glb;
   const triangles = triangleCount(glb);
   const file = { console: converted.console, status: converted.status, name: converted.name, glbBytes: glb.length,
-                 textures: converted.textures };
+                 textures: converted.textures.map((texture, i) => ({ ...texture, file: planned.chosen[i] })),
+                 bytesRead: bytes.length + planned.bytes, lost: planned.lost };
   // The download as a Blob made here, so that the page's thread never
   // copies the file; after the preview's first frame, which copying tens of
-  // megabytes would hold up.
-  const offerDownload = () => post({ step: 'download', name: converted.name, glb: new Blob([glb]) });
+  // megabytes would hold up. Its checksum is the .zip's.
+  const offerDownload = () => post({ step: 'download', name: converted.name, glb: new Blob([glb]), crc: crc32(glb) });
   if (!preview) {
     post({ step: 'preview', ...file, preview: { triangles, shownTriangles: 0 } });
     offerDownload();

@@ -1,53 +1,58 @@
 // What the converter did with a level's textures, in the page's words: from
-// its own result for each texture ([{ name, outcome }], outcome embedded,
-// not_found or unreadable) and the paths of the bitmaps chosen with the
-// level (from the level's folder), which tell where a bitmap that was not
-// found sits instead.
+// its own result for each texture ([{ name, outcome, file }], outcome
+// embedded, not_found or unreadable, file the chosen file that the lookup
+// took for it, or null) and the files that could no longer be read.
+import { folderOf } from './files.js';
 
-// The bitmap the converter looks for: the name as the material file gives
-// it, followed by .bmp.
-function bitmapOf(name) {
-  return name + '.bmp';
+// The folder of a chosen file, as the page names it.
+function placeOf(file) {
+  return folderOf(file).replace(/\/$/, '') || 'the files chosen';
 }
 
-function fileNameOf(path) {
-  return path.slice(Math.max(path.lastIndexOf('/'), path.lastIndexOf('\\')) + 1);
+// Where the bitmaps embedded were taken from, said once: " from maps", or
+// " from textures and 2 other folders".
+function whereFrom(outcomes) {
+  const places = [...new Set(outcomes.filter(({ outcome, file }) => outcome === 'embedded' && file)
+    .map(({ file }) => placeOf(file)))];
+  if (places.length === 0)
+    return '';
+  const others = places.length - 1;
+  return ` from ${places[0]}` + (others ? ` and ${others} other folder${others > 1 ? 's' : ''}` : '');
 }
 
 // { embedded, total, summary, entries }: summary for the status line;
-// entries, one for each texture not embedded, { bitmap, outcome, elsewhere }
-// with the chosen files of that file name found at other places.
-export function describeTextures(outcomes, paths) {
+// entries, one for each texture not embedded, { bitmap, outcome, file,
+// lost }: the bitmap the name asks for, and for one unreadable, the file
+// chosen and whether it could no longer be read at all.
+export function describeTextures(outcomes, lost = []) {
   const total = outcomes.length;
   const embedded = outcomes.filter(({ outcome }) => outcome === 'embedded').length;
-  const entries = outcomes.filter(({ outcome }) => outcome !== 'embedded').map(({ name, outcome }) => {
-    const bitmap = bitmapOf(name);
-    const wanted = fileNameOf(bitmap).toLowerCase();
-    const elsewhere = outcome === 'not_found'
-      ? paths.filter((path) => fileNameOf(path).toLowerCase() === wanted && path !== bitmap) : [];
-    return { bitmap, outcome, elsewhere };
-  });
+  const entries = outcomes.filter(({ outcome }) => outcome !== 'embedded').map(({ name, outcome, file }) => (
+    { bitmap: name + '.bmp', outcome, file: file || null, lost: Boolean(file && lost.includes(file)) }));
   const count = (outcome) => entries.filter((entry) => entry.outcome === outcome).length;
   const missing = count('not_found');
   const unreadable = count('unreadable');
   let summary = '';
   if (total > 0 && entries.length === 0)
-    summary = total === 1 ? 'its texture found' : `all ${total} textures found`;
+    summary = (total === 1 ? 'its texture found' : `all ${total} textures found`) + whereFrom(outcomes);
   else if (total > 0)
-    summary = `${embedded} of ${total} textures found` +
+    summary = `${embedded} of ${total} textures found` + whereFrom(outcomes) +
               [missing && `${missing} missing`, unreadable && `${unreadable} unreadable`].filter(Boolean)
                 .map((part) => `, ${part}`).join('');
   return { embedded, total, summary, entries };
 }
 
+// What to do about a chosen file that can no longer be read.
+export function lostText(file) {
+  return `${file} can no longer be read (changed or removed since it was chosen): choose it again`;
+}
+
 // One sentence for an entry of describeTextures().
-export function entryText({ bitmap, outcome, elsewhere }) {
+export function entryText({ bitmap, outcome, file, lost }) {
+  if (lost)
+    return `${bitmap}: ${lostText(file)}`;
   if (outcome === 'unreadable')
-    return `${bitmap}: given, but not a bitmap the converter reads (a BMP of 1, 4, 8, 16, 24 or 32 bits, ` +
-           'not compressed)';
-  if (elsewhere.length === 0)
-    return `${bitmap}: missing (no such file among the chosen ones)`;
-  return `${bitmap}: missing beside the level, but chosen as ${elsewhere.join(', ')}: ` +
-         `the converter looks for it as ${bitmap} from the level's folder (where the command line looks ` +
-         'beside its output), so put it there and choose again';
+    return `${bitmap}: ${file || 'the file chosen'} is not a bitmap the converter reads (a BMP of 1, 4, 8, 16, 24 ` +
+           'or 32 bits, not compressed)';
+  return `${bitmap}: missing (no file of that name among the chosen ones, in any case of letters)`;
 }

@@ -41,7 +41,7 @@ async function onMessage(message) {
   } else if (message.view === 'resize') {
     view?.resize(message.width, message.height);
   } else {
-    const { file, bitmaps, preview, canvas } = message;
+    const { file, trees, preview, canvas } = message;
     const draw = (canvas || view) && (async (glb) => {
       // A level that comes while the view warms up waits for it.
       await warming;
@@ -49,7 +49,11 @@ async function onMessage(message) {
       await view.show(glb);
       return view;
     });
-    makeObj = await convertSteps(file, bitmaps, preview, post, draw, converter);
+    // Each instance serves one level: a later one (for the .zip) starts its
+    // own.
+    const started = converter;
+    converter = undefined;
+    makeObj = await convertSteps(file, trees, preview, post, draw, started);
   }
 }
 

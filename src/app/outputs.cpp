@@ -32,7 +32,7 @@ TextureReport write_gltf_output(const BspData& level, const fs::path& output, Gl
     OutputFile gltf(output, messages::unopenable_gltf, messages::unwritable_gltf);
     // Without a source, textures are found where the material file of an
     // OBJ of that name would point: beside the output.
-    TextureReport report{output.parent_path(), {}, {}};
+    TextureReport report{source ? path_from_utf8(source->where) : output.parent_path(), {}, {}};
     const auto textures = [&](const std::vector<std::string>& names, const TextureTaker& take) {
         report.names = names;
         if (source)

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <string>
 
 #include "app/textures.hpp"
 #include "bsp/bsp_data.hpp"
@@ -12,6 +13,8 @@ namespace meshwright {
 // Where a run takes the bitmaps of its textures from, when not from beside
 // the output.
 struct TextureSource {
+    // Where the bitmaps were looked for, in a glTF run's console line.
+    std::string where;
     // A glTF file's textures.
     TextureMaker make;
     // The bitmap of a texture name as an OBJ's material file in

@@ -67,7 +67,7 @@ void report(std::string_view message)
     console_line("");
 }
 
-int convert(const Arguments& arguments, std::optional<TextureReport>& textures)
+int convert(const Arguments& arguments, std::optional<TextureReport>& textures, const TextureSource* source)
 {
     std::unique_ptr<FILE, FileCloser> input(open_file(arguments.input_path, "rb"));
     if (!input) {
@@ -76,7 +76,7 @@ int convert(const Arguments& arguments, std::optional<TextureReport>& textures)
     }
     const BspData level = load_bsp(input.get(), verbose, console_line);
     input.reset();
-    textures = write_outputs(level, arguments.output_path, arguments.input_path);
+    textures = write_outputs(level, arguments.output_path, arguments.input_path, 0, source);
     if (textures)
         console_line(texture_line(*textures, verbose));
     return 0;
@@ -96,7 +96,7 @@ void print_usage(const std::string& program_name)
 
 namespace {
 
-int run_guarded(int argc, char** argv, std::optional<TextureReport>& textures)
+int run_guarded(int argc, char** argv, std::optional<TextureReport>& textures, const TextureSource* source)
 {
     try {
         if (argc < 2 || asks_for_help(argc, argv)) {
@@ -108,7 +108,7 @@ int run_guarded(int argc, char** argv, std::optional<TextureReport>& textures)
             report(messages::missing_input);
             return 1;
         }
-        return convert(arguments, textures);
+        return convert(arguments, textures, source);
     } catch (const char* message) {
         report(std::string(messages::exception_prefix) + message);
     } catch (const std::bad_alloc&) {
@@ -123,12 +123,12 @@ int run_guarded(int argc, char** argv, std::optional<TextureReport>& textures)
 
 } // namespace
 
-int run(int argc, char** argv, std::optional<TextureReport>* textures)
+int run(int argc, char** argv, std::optional<TextureReport>* textures, const TextureSource* source)
 {
     claim_standard_streams();
     watch_interrupts();
     std::optional<TextureReport> told;
-    const int status = run_guarded(argc, argv, told);
+    const int status = run_guarded(argc, argv, told, source);
     if (textures)
         *textures = std::move(told);
     // A report or message that did not reach its reader is a failed run.

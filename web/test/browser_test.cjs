@@ -257,7 +257,7 @@ async function checkTexturedSample(page, sample, bitmaps, expected, work, screen
       shown = await openLevel(page, sample, bitmaps);
     }
     assert.equal(shown.state, 'done', shown.status);
-    assert.match(shown.status, /; all 12 textures found\.$/, how);
+    assert.match(shown.status, /; all 12 textures found from the files chosen\.$/, how);
     const downloads = fs.mkdtempSync(path.join(work, 'downloads-'));
     const glb = await download(page, client, '#download-glb', downloads, expected.name + '.glb');
     assert.ok(glb.equals(expected.glb), `${how}: the downloaded glTF file is the program's, textures and all`);
@@ -271,13 +271,14 @@ async function checkTexturedSample(page, sample, bitmaps, expected, work, screen
   const notPng = path.join(work, 'wall_brick.bmp');
   fs.writeFileSync(notPng, Buffer.from('\x89PNG\r\n\x1a\n'));
   const rows = [
-    { given: bitmaps.slice(3), status: /; 9 of 12 textures found, 3 missing\.$/,
+    { given: bitmaps.slice(3), status: /; 9 of 12 textures found from the files chosen, 3 missing\.$/,
       entries: ['ceiling_metal', 'ceiling_plaster', 'ceiling_wood']
-        .map((name) => `not_found ${name}.bmp: missing (no such file among the chosen ones)`) },
+        .map((name) => `not_found ${name}.bmp: missing (no file of that name among the chosen ones, in any case of ` +
+                       'letters)') },
     { given: [...bitmaps.filter((bitmap) => !bitmap.endsWith('wall_brick.bmp')), notPng],
-      status: /; 11 of 12 textures found, 1 unreadable\.$/,
-      entries: ['unreadable wall_brick.bmp: given, but not a bitmap the converter reads (a BMP of 1, 4, 8, 16, 24 ' +
-                'or 32 bits, not compressed)'] },
+      status: /; 11 of 12 textures found from the files chosen, 1 unreadable\.$/,
+      entries: ['unreadable wall_brick.bmp: wall_brick.bmp is not a bitmap the converter reads (a BMP of 1, 4, 8, 16, ' +
+                '24 or 32 bits, not compressed)'] },
   ];
   for (const row of rows) {
     const shown = await openLevel(page, sample, row.given);
@@ -289,6 +290,88 @@ async function checkTexturedSample(page, sample, bitmaps, expected, work, screen
     console.log(`sample with textures missing or unreadable: "${shown.status}"`);
   }
   await client.detach();
+}
+
+// A game folder chosen whole, its bitmaps in TEXTURES/ in upper case beside
+// 300 bitmaps that no level names: each level shows textured with the
+// .glb that meshwright-batch writes for the folder, having read the level
+// and its 12 bitmaps alone; N shows the next level; a bitmap changed and a
+// level removed after choosing are named with what to do; the .zip holds
+// every level's .glb under meshwright-batch's names, byte for byte.
+async function checkGame(page, sample, bitmaps, batch, work) {
+  const game = path.join(work, 'game');
+  fs.mkdirSync(path.join(game, 'maps', 'more'), { recursive: true });
+  fs.mkdirSync(path.join(game, 'TEXTURES'));
+  fs.copyFileSync(sample, path.join(game, 'maps', 'e1m1.bsp'));
+  fs.copyFileSync(sample, path.join(game, 'maps', 'more', 'e1m2.bsp'));
+  let bitmapBytes = 0;
+  for (const bitmap of bitmaps) {
+    fs.copyFileSync(bitmap, path.join(game, 'TEXTURES', path.basename(bitmap).toUpperCase()));
+    bitmapBytes += fs.statSync(bitmap).size;
+  }
+  for (let i = 0; i < 300; ++i)
+    fs.writeFileSync(path.join(game, 'TEXTURES', `unrelated_${i}.bmp`), Buffer.alloc(1000));
+  const out = path.join(work, 'batch-out');
+  execFileSync(batch, ['-o', out, game]);
+  const expected = (level) => fs.readFileSync(path.join(out, 'maps', level));
+
+  const client = await page.createCDPSession();
+  await page.evaluate(() => { document.body.dataset.state = 'choosing'; });
+  await (await page.$('#folder')).uploadFile(game);
+  let shown = await finished(page);
+  assert.equal(shown.state, 'done', shown.status);
+  assert.match(shown.status, /^e1m1\.bsp: .*; all 12 textures found from game\/TEXTURES\.$/);
+  const read = await page.evaluate(() => Number(document.body.dataset.bytesRead));
+  assert.equal(read, fs.statSync(sample).size + bitmapBytes, 'the level and its 12 bitmaps are read, nothing else');
+  const downloads = fs.mkdtempSync(path.join(work, 'downloads-'));
+  const glb = await download(page, client, '#download-glb', downloads, 'e1m1.glb');
+  assert.ok(glb.equals(expected('e1m1.glb')), 'the .glb is the one meshwright-batch writes');
+  const groups = await page.evaluate(() => [...document.querySelectorAll('#levels optgroup')]
+    .map((group) => `${group.label}: ${[...group.children].map((option) => option.textContent).join(' ')}`));
+  assert.deepEqual(groups, ['game/maps/: e1m1.bsp', 'game/maps/more/: e1m2.bsp']);
+
+  // The next level by its key, with a bitmap changed on disk since.
+  fs.appendFileSync(path.join(game, 'TEXTURES', 'WALL_BRICK.BMP'), 'changed');
+  await page.evaluate(() => { document.body.dataset.state = 'choosing'; });
+  await page.keyboard.press('n');
+  shown = await finished(page);
+  assert.equal(shown.state, 'done', shown.status);
+  assert.match(shown.status, /^e1m2\.bsp: .*11 of 12 textures found from game\/TEXTURES, 1 unreadable\.$/);
+  const entries = await page.evaluate(() => [...document.querySelectorAll('#textures-list li')].map((item) => item.textContent));
+  assert.deepEqual(entries, ['wall_brick.bmp: game/TEXTURES/WALL_BRICK.BMP can no longer be read (changed or removed ' +
+                             'since it was chosen): choose it again']);
+
+  // The .zip, the game chosen again with the bitmap as it was.
+  fs.copyFileSync(path.join(bitmaps.find((bitmap) => bitmap.endsWith('wall_brick.bmp'))),
+                  path.join(game, 'TEXTURES', 'WALL_BRICK.BMP'));
+  await page.evaluate(() => { document.body.dataset.state = 'choosing'; });
+  await (await page.$('#folder')).uploadFile(game);
+  assert.equal((await finished(page)).state, 'done');
+  await page.evaluate(() => { document.body.dataset.state = 'choosing'; });
+  await page.click('#make-zip');
+  shown = await finished(page);
+  assert.match(shown.status, /^2 of 2 levels in game\.zip\.$/);
+  const zip = path.join(downloads, 'game.zip');
+  await download(page, client, '#download-all', downloads, 'game.zip');
+  const listed = execFileSync('python3', ['-c', 'import sys, zipfile; z = zipfile.ZipFile(sys.argv[1]); ' +
+    'assert z.testzip() is None; print(" ".join(i.filename for i in z.infolist()))', zip]).toString().trim();
+  assert.equal(listed, 'maps/e1m1.glb maps/more/e1m2.glb');
+  const entry = (name) => execFileSync('python3', ['-c', 'import sys, zipfile; ' +
+    'sys.stdout.buffer.write(zipfile.ZipFile(sys.argv[1]).read(sys.argv[2]))', zip, name]);
+  assert.ok(entry('maps/e1m1.glb').equals(expected('e1m1.glb')), 'the .zip holds what meshwright-batch writes');
+
+  // A level removed since it was chosen ends in words, not in a page that waits.
+  fs.rmSync(path.join(game, 'maps', 'e1m1.bsp'));
+  for (const key of ['n', 'p']) {
+    await page.evaluate(() => { document.body.dataset.state = 'choosing'; });
+    await page.keyboard.press(key);
+    await finished(page);
+  }
+  shown = await finished(page);
+  assert.equal(shown.state, 'failed');
+  assert.equal(shown.status, 'e1m1.bsp can no longer be read (changed or removed since it was chosen): choose it again');
+  await client.detach();
+  console.log(`a game folder: read ${read} bytes, the .glb and the .zip are meshwright-batch's; changed files named`);
 }
 
 // Several levels chosen at once are listed; the first is shown, and any
@@ -570,6 +653,7 @@ async function checkEverything(settings, work, browser, address) {
   await checkTexturedSample(page, settings.sample, bitmaps, texturedExpected, work, settings.screenshot);
   await checkDamaged(page, damaged, damagedExpected);
   await checkSeveralLevels(page, settings.sample, damaged, work);
+  await checkGame(page, settings.sample, bitmaps, path.join(path.dirname(settings.converter), 'meshwright-batch'), work);
   await checkWorkerLost(page, settings.sample, sampleExpected, work);
   await checkOverBudget(page, overBudget, overBudgetExpected, work);
 

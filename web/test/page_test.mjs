@@ -11,7 +11,7 @@ import test from 'node:test';
 
 const page = process.env.MESHWRIGHT_PAGE;
 const { describeTextures } = await import(`${page}/textures.js`);
-const { levelsIn } = await import(`${page}/files.js`);
+const { collision, gameIn } = await import(`${page}/files.js`);
 const { triangleCount } = await import(`${page}/preview.js`);
 const { convertSteps, refine } = await import(`${page}/steps.js`);
 
@@ -26,45 +26,103 @@ function glbOf(json) {
   return out;
 }
 
-test('texture words: found, missing and unreadable told apart, with where a missing one sits', () => {
-  const outcome = (name, what) => ({ name, outcome: what });
+test('texture words: found, missing, unreadable and no longer readable told apart, with where they came from', () => {
+  const outcome = (name, what, file = null) => ({ name, outcome: what, file });
   const rows = [
-    { outcomes: [], paths: [], summary: '', entries: [] },
-    { outcomes: [outcome('a', 'embedded')], paths: ['a.bmp'], summary: 'its texture found', entries: [] },
+    { outcomes: [], lost: [], summary: '', entries: [] },
+    { outcomes: [outcome('a', 'embedded', 'a.bmp')], lost: [], summary: 'its texture found from the files chosen',
+      entries: [] },
     {
-      outcomes: [outcome('a', 'embedded'), outcome('b', 'not_found'), outcome('c', 'unreadable'),
-                 outcome('d/e', 'not_found'), outcome('f', 'embedded')],
-      paths: ['a.bmp', 'textures/B.bmp', 'c.bmp', 'e.bmp', 'f.bmp', 'other/c.bmp'],
-      summary: '2 of 5 textures found, 2 missing, 1 unreadable',
-      entries: [{ bitmap: 'b.bmp', outcome: 'not_found', elsewhere: ['textures/B.bmp'] },
-                { bitmap: 'c.bmp', outcome: 'unreadable', elsewhere: [] },
-                { bitmap: 'd/e.bmp', outcome: 'not_found', elsewhere: ['e.bmp'] }],
+      outcomes: [outcome('a', 'embedded', 'game/textures/A.BMP'), outcome('b', 'not_found'),
+                 outcome('c', 'unreadable', 'game/c.bmp'), outcome('d/e', 'unreadable', 'game/textures/d/E.bmp'),
+                 outcome('f', 'embedded', 'game/maps/f.bmp'), outcome('g', 'embedded', 'game/textures/g.bmp')],
+      lost: ['game/textures/d/E.bmp', 'game/maps/x.bmp'],
+      summary: '3 of 6 textures found from game/textures and 1 other folder, 1 missing, 2 unreadable',
+      entries: [{ bitmap: 'b.bmp', outcome: 'not_found', file: null, lost: false },
+                { bitmap: 'c.bmp', outcome: 'unreadable', file: 'game/c.bmp', lost: false },
+                { bitmap: 'd/e.bmp', outcome: 'unreadable', file: 'game/textures/d/E.bmp', lost: true }],
     },
   ];
   for (const row of rows) {
-    const words = describeTextures(row.outcomes, row.paths);
+    const words = describeTextures(row.outcomes, row.lost);
     assert.equal(words.summary, row.summary);
     assert.deepEqual(words.entries, row.entries);
   }
 });
 
-test('levels among the chosen files, each with its bitmaps from its own folder', () => {
+test('a game among the chosen files: its levels, their outputs and where their bitmaps are looked for', () => {
   const file = (name) => ({ path: name, file: name });
-  const files = ['game/maps/b.bsp', 'game/maps/A.BSP', 'game/maps/wall.bmp', 'game/maps/sub/floor.BMP',
-                 'game/textures/wall.bmp', 'game/textures/door.bmp', 'game/readme.txt'].map(file);
-  const levels = levelsIn(files).map(({ level, bitmaps }) =>
-    [level.path, bitmaps.map(({ path: relative, file: from }) => `${relative}<${from}`)]);
-  assert.deepEqual(levels, [
-    ['game/maps/A.BSP', ['wall.bmp<game/maps/wall.bmp', 'sub/floor.BMP<game/maps/sub/floor.BMP',
-                         'textures/wall.bmp<game/textures/wall.bmp', 'textures/door.bmp<game/textures/door.bmp']],
-    ['game/maps/b.bsp', ['wall.bmp<game/maps/wall.bmp', 'sub/floor.BMP<game/maps/sub/floor.BMP',
-                         'textures/wall.bmp<game/textures/wall.bmp', 'textures/door.bmp<game/textures/door.bmp']],
+  const tree = ({ prefix, files }) => prefix + ': ' + files.map(({ path, file: from }) => `${path}<${from}`).join(' ');
+  const game = gameIn(['b/maps/E1.BSP', 'a/maps/x.bmp', 'a/maps/e1.bsp', 'a/maps/sub/y.BMP', 'a/TEXTURES/w.bmp',
+                       'a/read.txt', 'l.bsp', 'z.bmp', 'b/z.bmp', 'b/.bsp', 'c/e.f.bsp'].map(file));
+  assert.deepEqual(game.map(({ level, output, trees }) => [level.path, output, ...trees.map(tree)]), [
+    ['a/maps/e1.bsp', 'maps/e1.glb', 'a/maps/: x.bmp<a/maps/x.bmp sub/y.BMP<a/maps/sub/y.BMP',
+     'a/: maps/x.bmp<a/maps/x.bmp maps/sub/y.BMP<a/maps/sub/y.BMP TEXTURES/w.bmp<a/TEXTURES/w.bmp',
+     'b/: z.bmp<b/z.bmp', 'c/: '],
+    ['b/.bsp', '.bsp.glb', 'b/: z.bmp<b/z.bmp', 'a/: maps/x.bmp<a/maps/x.bmp maps/sub/y.BMP<a/maps/sub/y.BMP ' +
+     'TEXTURES/w.bmp<a/TEXTURES/w.bmp', 'b/: z.bmp<b/z.bmp', 'c/: '],
+    ['b/maps/E1.BSP', 'maps/E1.glb', 'b/maps/: ', 'a/: maps/x.bmp<a/maps/x.bmp maps/sub/y.BMP<a/maps/sub/y.BMP ' +
+     'TEXTURES/w.bmp<a/TEXTURES/w.bmp', 'b/: z.bmp<b/z.bmp', 'c/: '],
+    ['c/e.f.bsp', 'e.f.glb', 'c/: ', 'a/: maps/x.bmp<a/maps/x.bmp maps/sub/y.BMP<a/maps/sub/y.BMP ' +
+     'TEXTURES/w.bmp<a/TEXTURES/w.bmp', 'b/: z.bmp<b/z.bmp', 'c/: '],
+    ['l.bsp', 'l.glb', ': a/maps/x.bmp<a/maps/x.bmp a/maps/sub/y.BMP<a/maps/sub/y.BMP a/TEXTURES/w.bmp<a/TEXTURES/w.bmp ' +
+     'z.bmp<z.bmp b/z.bmp<b/z.bmp', 'a/: maps/x.bmp<a/maps/x.bmp maps/sub/y.BMP<a/maps/sub/y.BMP ' +
+     'TEXTURES/w.bmp<a/TEXTURES/w.bmp', 'b/: z.bmp<b/z.bmp', 'c/: '],
   ]);
-  // A bitmap of the level's own folder wins over one elsewhere of that path.
-  const clash = levelsIn(['drop/wall.bmp', 'drop/maps/wall.bmp', 'drop/maps/x.bsp', 'drop/door.bmp'].map(file));
-  assert.deepEqual(clash[0].bitmaps.map((bitmap) => `${bitmap.path}<${bitmap.file}`),
-                   ['wall.bmp<drop/maps/wall.bmp', 'door.bmp<drop/door.bmp']);
-  assert.deepEqual(levelsIn([file('a.bmp')]), []);
+  assert.equal(collision(game), '');
+  assert.equal(collision(gameIn(['a/maps/e1.bsp', 'b/maps/e1.BSP'].map(file))), 'a/maps/e1.bsp and b/maps/e1.BSP as maps/e1.glb');
+  assert.deepEqual(gameIn([file('a.bmp')]), []);
+});
+
+// A chosen file whose reading counts it, or fails as one changed on disk does.
+class CountedFile extends File {
+  constructor(name, size, readable = true) {
+    super([new Uint8Array(size)], name);
+    this.readable = readable;
+  }
+
+  async arrayBuffer() {
+    reads.push(this.name);
+    if (!this.readable)
+      throw new DOMException('changed on disk', 'NotReadableError');
+    return super.arrayBuffer();
+  }
+}
+const reads = [];
+
+test('only the level and the bitmaps its textures choose are read, each once; one that fails counts as unreadable', async () => {
+  const file = (path, size, readable) => ({ path, file: new CountedFile(path, size, readable) });
+  const trees = [{ prefix: 'g/maps/', files: [file('a.bmp', 10), file('big.bmp', 1000)] },
+                 { prefix: 'g/', files: [file('t/b.bmp', 20), file('t/gone.bmp', 30, false), file('t/c.bmp', 40)] }];
+  const added = [];
+  let planned = null;
+  globalThis.openConverter = async () => ({
+    plan: (paths) => {
+      planned = paths;
+      return [{ tree: 0, path: 'a.bmp' }, null, { tree: 1, path: 't/b.bmp' }, { tree: 1, path: 't/gone.bmp' },
+              { tree: 1, path: 't/b.bmp' }];
+    },
+    addBitmap: (place, bytes) => added.push(`${place.tree}:${place.path}:${bytes.length}`),
+    toGlb: () => ({ status: 0, console: '', name: 'l', glb: glbOf({ asset: { version: '2.0' } }),
+                    textures: ['a', 'n', 'b', 'gone', 'B'].map((name) => ({ name, outcome: 'embedded' })) }),
+  });
+  reads.length = 0;
+  const posted = [];
+  await convertSteps(new CountedFile('l.bsp', 5), trees, false, (message) => posted.push(message));
+  delete globalThis.openConverter;
+  assert.deepEqual(planned, [['a.bmp', 'big.bmp'], ['t/b.bmp', 't/gone.bmp', 't/c.bmp']]);
+  assert.deepEqual(reads, ['l.bsp', 'a.bmp', 't/b.bmp', 't/gone.bmp']);
+  assert.deepEqual(added, ['0:a.bmp:10', '1:t/b.bmp:20']);
+  const shown = posted.find((message) => message.step === 'preview');
+  assert.equal(shown.bytesRead, 5 + 10 + 20);
+  assert.deepEqual(shown.lost, ['g/t/gone.bmp']);
+  assert.deepEqual(shown.textures.map(({ file: chosen }) => chosen),
+                   ['g/maps/a.bmp', null, 'g/t/b.bmp', 'g/t/gone.bmp', 'g/t/b.bmp']);
+  // A level that can no longer be read ends in words.
+  posted.length = 0;
+  assert.equal(await convertSteps(new CountedFile('l.bsp', 5, false), trees, false, (message) => posted.push(message)),
+               null);
+  assert.deepEqual(posted, [{ step: 'failed', console: '', lost: ['l.bsp'] }]);
 });
 
 test('triangles are counted once, from the index accessors of the primitives', () => {
@@ -92,7 +150,7 @@ test('a finer preview replaces the one shown only when it is finer', async () =>
 
 test('a rejected level stops at "failed"', async () => {
   const rejected = { status: 1, console: 'Exception thrown: Invalid .bsp file! Unexpected end of file!\n\n' };
-  globalThis.openConverter = async () => ({ toGlb: () => rejected, toObj: () => assert.fail('no OBJ') });
+  globalThis.openConverter = async () => ({ plan: () => [], toGlb: () => rejected, toObj: () => assert.fail('no OBJ') });
   const posted = [];
   const makeObj = await convertSteps(new File([new Uint8Array(4)], 'cut.bsp'), [], true, (message) => posted.push(message));
   assert.equal(makeObj, null);
