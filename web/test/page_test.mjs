@@ -138,10 +138,12 @@ test('a finer preview replaces the one shown only when it is finer', async () =>
   execFileSync(process.env.MESHWRIGHT_CONVERTER, [process.env.MESHWRIGHT_SAMPLE, path.join(folder, 'sample.glb')]);
   const glb = new Uint8Array(fs.readFileSync(path.join(folder, 'sample.glb')));
   fs.rmSync(folder, { recursive: true });
-  for (const [shownTriangles, expected] of [[64, []], [10, [{ step: 'refined', shownTriangles: 64 }]]]) {
+  // A frame of 20 ms or more leaves no room for more triangles.
+  for (const [shownTriangles, frame, expected] of [[64, 1, []], [10, 1, [{ step: 'refined', shownTriangles: 64 }]],
+                                                   [10, 20, []]]) {
     const posted = [];
     let shows = 0;
-    const view = { frameTime: () => 1, show: async () => { shows += 1; } };
+    const view = { frameTime: () => frame, show: async () => { shows += 1; } };
     await refine(glb, { shownTriangles }, view, (message) => posted.push(message));
     assert.deepEqual(posted, expected);
     assert.equal(shows, expected.length);

@@ -172,6 +172,20 @@ test('a material\'s primitives, each over vertices of its own, are joined withou
   assert.deepEqual(positionBounds(preview.glb), { low: [0, 0, 0], high: [1, 1, 10] });
 });
 
+// Over 131,072 triangles the area is measured on every so many: the sample's
+// area counts for all of them, or a level of large triangles would be drawn
+// with twice the layers it may have.
+test('a large level\'s area, measured on a sample, counts for every triangle', async () => {
+  const triangles = 270000; // a sample of every second triangle
+  const layer = { material: 0, positions: new Float32Array([0, 0, 0, 1, 0, 0, 0, 1, 0]), texCoords: new Float32Array(6),
+                  indices: new Uint32Array(triangles * 3).map((_, i) => i % 3) };
+  const glb = encodeGlb([layer], { materials: [{ name: 'a', pbrMetallicRoughness: {} }] }, []);
+  const preview = await makePreview(glb);
+  // Each triangle covers half the level's box: the preview, 60 times at most.
+  const layers = preview.shownTriangles / 2;
+  assert.ok(layers > 30 && layers <= 75, `${preview.shownTriangles} triangles shown, ${layers} layers`);
+});
+
 test('every n-th triangle, counted across the arrays', () => {
   const rows = [
     [[[0, 1, 2, 3, 4, 5, 6, 7, 8]], 2, [0, 1, 2, 6, 7, 8]],
