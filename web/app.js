@@ -643,7 +643,7 @@ function convertForZip({ level, trees, output }, worker) {
       event.preventDefault();
       resolve(null);
     };
-    worker.postMessage({ file: level.file, trees, preview: false });
+    worker.postMessage({ file: level.file, trees, preview: false, forZip: true });
   });
 }
 
@@ -669,14 +669,16 @@ async function makeZip() {
       worker = null;
     }
     const made = await convertForZip(entry, worker);
-    if (made)
+    if (made) {
       entries.push(made);
-    else
+    } else {
       failed.push(entry.level.path);
-    // A worker holds its last level's converter: a fresh one for the next.
-    worker?.terminate();
-    worker = null;
+      // A worker that failed is not trusted with the next level.
+      worker?.terminate();
+      worker = null;
+    }
   }
+  worker?.terminate();
   if (zipUrl)
     URL.revokeObjectURL(zipUrl);
   const url = URL.createObjectURL(new Blob(zipParts(entries), { type: 'application/zip' }));

@@ -119,6 +119,12 @@ export function everyNth(arrays, stride) {
 // many of them: plenty to tell how often they cover its box.
 const areaSamples = 1 << 17;
 
+// A level of up to this many primitives is drawn as the file has them;
+// one of more, each model with a few hundred materials as compiled levels
+// have them, takes software WebGL a millisecond a draw: it is drawn joined
+// by material, its flat colours as one, every triangle kept.
+const drawsAsGiven = 64;
+
 // A level that must lose most of its triangles loses most of them at once:
 // the simplifier then works on a few times the triangles it keeps, not on
 // millions (which take software WebGL's machines seconds).
@@ -216,8 +222,8 @@ function withFlatColoursJoined(parts, materials) {
 
 // glb: the converter's binary glTF file (Uint8Array at offset 0). Returns
 // { glb, triangles, shownTriangles, materials }: the file to show (the same
-// one when the level is within the budget), the level's triangles, those
-// shown, and the level's materials.
+// one when the level is within the budget and of few primitives), the
+// level's triangles, those shown, and the level's materials.
 export async function makePreview(glb, budget = previewBudget, layers = previewLayers) {
   const { json, binaryStart } = chunksOf(glb);
   const { triangles, materials } = countsOf(json);
@@ -231,11 +237,17 @@ export async function makePreview(glb, budget = previewBudget, layers = previewL
                    high: [0, 1, 2].map((axis) => Math.max(...primitives.map((p) => p.bounds.max[axis]))) };
   const areaStep = Math.max(1, Math.floor(triangles / areaSamples));
   const ratio = Math.min(budget / triangles, layers / levelLayersOf(primitives, bounds, areaStep));
-  if (ratio >= 1)
+  if (ratio >= 1 && primitives.length <= drawsAsGiven)
     return whole;
-  await MeshoptSimplifier.ready;
-  const stride = Math.max(1, Math.floor(1 / (ratio * sampledAbove)));
-  const parts = sampledByMaterial(primitives, stride).map((part) => simplified(part, ratio * stride));
+  let parts;
+  if (ratio >= 1) {
+    // Every triangle, in one draw per material and one for the flat colours.
+    parts = sampledByMaterial(primitives, 1);
+  } else {
+    await MeshoptSimplifier.ready;
+    const stride = Math.max(1, Math.floor(1 / (ratio * sampledAbove)));
+    parts = sampledByMaterial(primitives, stride).map((part) => simplified(part, ratio * stride));
+  }
   const shownTriangles = parts.reduce((sum, part) => sum + part.indices.length / 3, 0);
   const shown = withFlatColoursJoined(parts, json.materials);
   return { glb: encodeGlb(shown.parts, { ...json, materials: shown.materials }, imagesOf(glb, json, binaryStart)),

@@ -50,10 +50,13 @@ async function onMessage(message) {
       return view;
     });
     // Each instance serves one level: a later one (for the .zip) starts its
-    // own.
+    // own, and one converted for the .zip alone is not kept for its OBJ.
     const started = converter;
     converter = undefined;
-    makeObj = await convertSteps(file, trees, preview, post, draw, started);
+    makeObj = null;
+    const steps = await convertSteps(file, trees, preview, post, draw, started);
+    if (!message.forZip)
+      makeObj = steps;
   }
 }
 

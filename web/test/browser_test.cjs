@@ -598,6 +598,84 @@ async function measure(browser, address, level, label) {
   return Number(firstFrame || 0) / 1000;
 }
 
+// A game folder of 50 copies of `sample` in maps/, its 12 bitmaps in
+// TEXTURES/ in upper case, and `unrelated` bitmaps of 3 MB that no level
+// names.
+function makeGame(work, sample, bitmaps, unrelated) {
+  const game = fs.mkdtempSync(path.join(work, 'game-'));
+  fs.mkdirSync(path.join(game, 'maps'));
+  fs.mkdirSync(path.join(game, 'TEXTURES'));
+  for (let i = 1; i <= 50; ++i)
+    fs.copyFileSync(sample, path.join(game, 'maps', `e${Math.ceil(i / 10)}m${i}.bsp`));
+  for (const bitmap of bitmaps)
+    fs.copyFileSync(bitmap, path.join(game, 'TEXTURES', path.basename(bitmap).toUpperCase()));
+  const noise = Buffer.alloc(3 << 20, 7);
+  for (let i = 0; i < unrelated; ++i)
+    fs.writeFileSync(path.join(game, 'TEXTURES', `photo_${i}.bmp`), noise);
+  return game;
+}
+
+// The page over a whole game, against its goals: the levels listed within
+// 1 s; the first level having read its level and bitmaps alone, and 300
+// unrelated bitmaps of 3 MB adding at most 50 MiB to the browser's peak;
+// the next level (N) at its first frame within 1 s; every level's .glb in
+// one .zip with the browser's peak at most 200 MiB above showing one level.
+async function measureGame(settings, work, address) {
+  const bitmaps = fs.readdirSync(path.dirname(settings.sample)).filter((name) => name.endsWith('.bmp')).sort()
+    .map((name) => path.join(path.dirname(settings.sample), name));
+  const peaks = {};
+  for (const unrelated of [0, 300]) {
+    const game = makeGame(work, settings.sample, bitmaps, unrelated);
+    const browser = await launch(work);
+    try {
+      const page = await browser.newPage();
+      await page.goto(address + 'index.html');
+      await page.waitForFunction(() => ['yes', 'no'].includes(document.body.dataset.warm), { timeout: 60000 });
+      let peak = 0;
+      const sampler = setInterval(() => { peak = Math.max(peak, browserMemory(browser)); }, 100);
+      const started = Date.now();
+      await page.evaluate(() => { document.body.dataset.state = 'choosing'; });
+      await (await page.$('#folder')).uploadFile(game);
+      await page.waitForFunction(() => !document.getElementById('levels-box').hidden, { timeout: 60000 });
+      const listed = (Date.now() - started) / 1000;
+      const first = await finished(page);
+      const shown = await page.evaluate(() => ({ read: Number(document.body.dataset.bytesRead),
+                                                 frame: Number(document.body.dataset.firstFrame) }));
+      const needed = fs.statSync(settings.sample).size + bitmaps.reduce((sum, bitmap) => sum + fs.statSync(bitmap).size, 0);
+      peaks[unrelated] = peak;
+      const switches = [];
+      for (let i = 0; i < 3; ++i) {
+        // A moment later, as a person would, when the worker started ahead
+        // is ready.
+        await page.waitForFunction(() => ['yes', 'no'].includes(document.body.dataset.warm), { timeout: 60000 });
+        await page.evaluate(() => { document.body.dataset.state = 'choosing'; });
+        await page.keyboard.press('n');
+        await finished(page);
+        switches.push(await page.evaluate(() => Number(document.body.dataset.firstFrame) / 1000));
+      }
+      switches.sort((a, b) => a - b);
+      const showingPeak = peak;
+      const zipStarted = Date.now();
+      await page.evaluate(() => { document.body.dataset.state = 'choosing'; });
+      await page.click('#make-zip');
+      const zipped = await finished(page);
+      clearInterval(sampler);
+      console.log(`game of 50 levels with ${unrelated} unrelated bitmaps of 3 MB: listed in ${listed.toFixed(2)} s ` +
+                  '(goal 1 s); first level ' + `${first.state}, first frame at ${(shown.frame / 1000).toFixed(2)} s, ` +
+                  `${shown.read} bytes read of ${needed} needed (goal: equal); next level's first frame, median ` +
+                  `${switches[1].toFixed(2)} s of ${switches.map((value) => value.toFixed(2)).join(', ')} (goal 1 s); ` +
+                  `browser peak ${showingPeak.toFixed(0)} MiB showing levels; .zip of 50 levels in ` +
+                  `${((Date.now() - zipStarted) / 1000).toFixed(1)} s, peak ${peak.toFixed(0)} MiB, ` +
+                  `${(peak - showingPeak).toFixed(0)} MiB above (goal 200): "${zipped.status}"`);
+    } finally {
+      await browser.close();
+      fs.rmSync(game, { recursive: true, force: true });
+    }
+  }
+  console.log(`300 unrelated bitmaps of 3 MB add ${(peaks[300] - peaks[0]).toFixed(0)} MiB to the browser's peak ` +
+              '(goal 50)');
+}
+
 async function main() {
   const settings = options();
   const work = fs.mkdtempSync(path.join(os.tmpdir(), 'meshwright-page-'));
@@ -624,6 +702,8 @@ async function main() {
                       `of ${frames.map((frame) => frame.toFixed(2)).join(', ')}`);
       }
     }
+    if (settings.measure.length > 0)
+      await measureGame(settings, work, address);
   } finally {
     await browser.close();
     server.kill();

@@ -172,6 +172,23 @@ test('a material\'s primitives, each over vertices of its own, are joined withou
   assert.deepEqual(positionBounds(preview.glb), { low: [0, 0, 0], high: [1, 1, 10] });
 });
 
+// Software WebGL takes a millisecond a draw: a level of many primitives
+// within the budget keeps every triangle, drawn once per material and once
+// for all flat colours.
+test('a level of many primitives is drawn joined, every triangle kept', async () => {
+  const triangle = (material, z) => ({ material, positions: new Float32Array([0, 0, z, 1, 0, z, 0, 1, z]),
+                                       texCoords: new Float32Array(6), indices: new Uint32Array([0, 1, 2]) });
+  const flat = (name) => ({ name, pbrMetallicRoughness: { baseColorFactor: [0.5, 0.5, 0.5, 1] } });
+  for (const [count, primitives] of [[64, 64], [65, 1]]) {
+    const parts = Array.from({ length: count }, (_, i) => triangle(i % 2, i));
+    const preview = await makePreview(encodeGlb(parts, { materials: [flat('a'), flat('b')] }, []));
+    const { json } = chunks(preview.glb);
+    assert.equal(json.meshes.flatMap((mesh) => mesh.primitives).length, primitives, `${count} primitives`);
+    assert.equal(preview.shownTriangles, count);
+    assert.deepEqual(positionBounds(preview.glb), { low: [0, 0, 0], high: [1, 1, count - 1] });
+  }
+});
+
 // Over 131,072 triangles the area is measured on every so many: the sample's
 // area counts for all of them, or a level of large triangles would be drawn
 // with twice the layers it may have.
