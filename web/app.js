@@ -8,100 +8,12 @@
 // clicks all the while; three.js is loaded only when there is a preview to
 // draw. Several levels may be chosen at once: the page lists them, and
 // converts and holds only the one shown.
-import { collision, folderOf, gameIn } from './files.js';
+import { chosenFiles, droppedFiles } from './files.js';
+import { listLevels } from './levels.js';
+import { canDraw, loadScript, megabytes, messageOf, nextPaint, number, page, seconds, setState } from './page.js';
 import { describeTextures, entryText, lostText } from './textures.js';
-import { zipParts } from './zip.js';
-
-const page = {
-  drop: document.getElementById('drop'),
-  file: document.getElementById('file'),
-  folder: document.getElementById('folder'),
-  sample: document.getElementById('sample'),
-  status: document.getElementById('status'),
-  levelsBox: document.getElementById('levels-box'),
-  levels: document.getElementById('levels'),
-  levelsCount: document.getElementById('levels-count'),
-  makeZip: document.getElementById('make-zip'),
-  downloadAll: document.getElementById('download-all'),
-  texturesBox: document.getElementById('textures-box'),
-  texturesSummary: document.getElementById('textures-summary'),
-  texturesList: document.getElementById('textures-list'),
-  result: document.getElementById('result'),
-  downloadGlb: document.getElementById('download-glb'),
-  makeObj: document.getElementById('make-obj'),
-  downloadObj: document.getElementById('download-obj'),
-  downloadMtl: document.getElementById('download-mtl'),
-  counts: document.getElementById('counts'),
-  view: document.getElementById('view'),
-  unavailable: document.getElementById('view-unavailable'),
-  reportBox: document.getElementById('report-box'),
-  report: document.getElementById('report'),
-  wholeReport: document.getElementById('whole-report'),
-};
-
-// Whether this browser can draw 3D graphics at all; without, the page makes
-// no preview.
-const canDraw = (() => {
-  try {
-    const canvas = document.createElement('canvas');
-    return Boolean(canvas.getContext('webgl2') || canvas.getContext('webgl'));
-  } catch {
-    return false;
-  }
-})();
-
-// The state the page is in, for people (the status line) and for tests
-// (the body's data-state: working, done or failed).
-function setState(state, text) {
-  document.body.dataset.state = state;
-  page.status.textContent = text;
-  page.status.className = state;
-}
-
-// A count with its thousands marked, as "12,345".
-const numberFormat = new Intl.NumberFormat('en');
-
-function number(value) {
-  return numberFormat.format(value);
-}
-
-function megabytes(bytes) {
-  return (bytes / 1e6).toFixed(bytes < 1e6 ? 3 : 1) + ' MB';
-}
-
-function seconds(from, to) {
-  return ((to - from) / 1000).toFixed(1);
-}
-
-// Lets the browser paint the status before a long step on this thread.
-function nextPaint() {
-  return new Promise((resolve) => setTimeout(resolve, 20));
-}
-
-// The converter's own words for a level it rejected: its message without
-// the "Exception thrown: " before it, or its last line.
-function messageOf(printed) {
-  const lines = printed.split('\n').filter((line) => line !== '');
-  const thrown = lines.find((line) => line.startsWith('Exception thrown: '));
-  return thrown ? thrown.slice('Exception thrown: '.length) : lines[lines.length - 1] || 'no message';
-}
-
-// Loads a script of the site once, and resolves to the global it sets: the
-// page's own script stays small, and loads the rest only when it needs it.
-const scripts = new Map();
-
-function loadScript(name, global) {
-  if (!scripts.has(name)) {
-    scripts.set(name, new Promise((resolve, reject) => {
-      const script = document.createElement('script');
-      script.src = name;
-      script.onload = () => resolve(globalThis[global]);
-      script.onerror = () => reject(new Error(`${name} did not load`));
-      document.head.appendChild(script);
-    }));
-  }
-  return scripts.get(name);
-}
+import { canHandOver, drawingFailed, dropViewer, handOverCanvas, loadViewer, newCanvas, noDrawing, setViewTarget,
+         showLevel, takeSpare, warmSpare } from './view_controls.js';
 
 // ---- The report
 
@@ -133,6 +45,7 @@ function showReport(text, name) {
   }
   page.reportBox.hidden = false;
 }
+
 
 // ---- The conversion, on a worker where there can be one
 
@@ -166,9 +79,9 @@ async function runSteps(file, trees, preview, handOver, onStep, onStart) {
   };
   let worker = null;
   let warmCanvas = null;
-  if (spare && handOver) {
-    ({ worker, canvas: warmCanvas } = spare);
-    spare = null;
+  const taken = handOver && takeSpare();
+  if (taken) {
+    ({ worker, canvas: warmCanvas } = taken);
   } else {
     try {
       worker = new Worker('worker.js');
@@ -234,6 +147,7 @@ async function runSteps(file, trees, preview, handOver, onStep, onStart) {
   });
 }
 
+
 // ---- Downloads
 
 let objectUrls = [];
@@ -261,135 +175,6 @@ function offer(link, parts, fileName, type) {
   link.hidden = false;
 }
 
-// ---- 3D view
-
-let input = null; // the view's canvas and what it turns
-
-// three.js and the view for this page's own thread, loaded once, when first
-// needed.
-function loadViewer() {
-  return loadScript('viewer.js', 'meshwrightViewer');
-}
-
-// Whether a worker can draw on a canvas of the page.
-const canHandOver = typeof HTMLCanvasElement !== 'undefined' &&
-                    typeof HTMLCanvasElement.prototype.transferControlToOffscreen === 'function';
-
-// A fresh canvas in the view (or `canvas`, handed to a worker before),
-// whose drags and wheel turns and zooms `target` ({ turn, zoom, resize }),
-// set later.
-function newCanvas(canvas = document.createElement('canvas')) {
-  input?.stop();
-  page.view.replaceChildren(canvas);
-  page.view.hidden = false;
-  page.unavailable.hidden = true;
-  const state = { canvas, target: null, last: null };
-  canvas.addEventListener('pointerdown', (event) => {
-    state.last = [event.clientX, event.clientY];
-    canvas.setPointerCapture(event.pointerId);
-  });
-  canvas.addEventListener('pointermove', (event) => {
-    if (!state.last)
-      return;
-    state.target?.turn(event.clientX - state.last[0], event.clientY - state.last[1]);
-    state.last = [event.clientX, event.clientY];
-  });
-  for (const type of ['pointerup', 'pointercancel'])
-    canvas.addEventListener(type, () => { state.last = null; });
-  canvas.addEventListener('wheel', (event) => {
-    event.preventDefault();
-    state.target?.zoom(event.deltaY);
-  }, { passive: false });
-  const observer = new ResizeObserver(() => state.target?.resize(page.view.clientWidth, page.view.clientHeight));
-  observer.observe(page.view);
-  state.stop = () => observer.disconnect();
-  input = state;
-  return state;
-}
-
-// The view's size in CSS pixels, also while it is hidden: the width of the
-// page's column and the height its style gives it.
-function viewSize() {
-  return [page.view.clientWidth || page.view.closest('main').clientWidth,
-          page.view.clientHeight || parseFloat(getComputedStyle(page.view).height) || 450];
-}
-
-// `canvas` handed over to a worker, with the view's size.
-function offscreen(canvas) {
-  const [width, height] = viewSize();
-  return { canvas: canvas.transferControlToOffscreen(), width, height, pixelRatio: window.devicePixelRatio };
-}
-
-// The canvas handed over to the worker, with its size.
-function handOverCanvas() {
-  return offscreen(newCanvas().canvas);
-}
-
-// A worker started ahead of the next level, with its scripts loaded and its
-// 3D view and shaders made on a canvas of its own, so that a level chosen a
-// moment later is shown sooner: { worker, canvas }. The body's data-warm
-// says when it is ready ("yes"), or that there is none ("no").
-let spare = null;
-
-function warmSpare() {
-  if (spare)
-    return;
-  if (!canDraw || !canHandOver) {
-    document.body.dataset.warm = 'no';
-    return;
-  }
-  let worker;
-  try {
-    worker = new Worker('worker.js');
-  } catch {
-    document.body.dataset.warm = 'no';
-    return;
-  }
-  const canvas = document.createElement('canvas');
-  const warm = offscreen(canvas);
-  spare = { worker, canvas };
-  document.body.dataset.warm = '';
-  worker.onmessage = (event) => {
-    if (event.data.step === 'warm' && spare?.worker === worker)
-      document.body.dataset.warm = 'yes';
-  };
-  worker.onerror = (event) => {
-    event.preventDefault();
-    worker.terminate();
-    if (spare?.worker === worker)
-      spare = null;
-    document.body.dataset.warm = 'no';
-  };
-  worker.postMessage({ warm }, [warm.canvas]);
-}
-
-// Puts a plain sentence in place of the view; a later level tries again.
-function dropViewer(sentence) {
-  input?.stop();
-  input = null;
-  page.view.replaceChildren();
-  page.view.hidden = true;
-  page.unavailable.hidden = false;
-  page.unavailable.textContent = sentence;
-}
-
-const noDrawing = 'This browser does not draw 3D graphics here (WebGL is off or missing), so there is no preview. ' +
-                  'The downloads are ready.';
-const drawingFailed = 'The 3D preview could not be drawn in this browser. The downloads are ready.';
-
-// Draws the preview on this page's thread and resolves once its first
-// frame is drawn; throws when the browser cannot draw it.
-async function showLevel(preview) {
-  const { createView } = await loadViewer();
-  const state = newCanvas();
-  const view = createView(state.canvas, ...viewSize(), window.devicePixelRatio);
-  state.target = view;
-  state.canvas.addEventListener('webglcontextlost', (event) => {
-    event.preventDefault();
-    dropViewer(drawingFailed);
-  });
-  return view.show(preview.glb);
-}
 
 // The level's counts; its materials once it is drawn.
 function describeCounts(report, preview, drawn) {
@@ -418,6 +203,7 @@ function simplifiedNote(preview) {
   return `; preview simplified to ${number(preview.shownTriangles)} of ${number(preview.triangles)} triangles; ` +
          'downloads are exact';
 }
+
 
 // ---- One level
 
@@ -515,11 +301,11 @@ async function showLevelSteps({ level, trees }) {
         });
       } else {
         // The worker draws it and says when.
-        input.target = {
+        setViewTarget({
           turn: (dx, dy) => worker.send({ view: 'turn', dx, dy }),
           zoom: (delta) => worker.send({ view: 'zoom', delta }),
           resize: (width, height) => worker.send({ view: 'resize', width, height }),
-        };
+        });
         showing = new Promise((resolve) => { shownOnWorker = resolve; });
       }
     } else if (message.step === 'refined') {
@@ -573,127 +359,11 @@ async function showLevelSteps({ level, trees }) {
   warmSpare();
 }
 
-let levels = []; // the game's levels, each with where its bitmaps are looked for
 
-// Lists the levels among the files, grouped by folder, when there are
-// several, and shows the first; nothing is converted before it is shown.
-async function open(files) {
-  const found = gameIn(files);
-  if (found.length === 0) {
-    if (files.length > 0)
-      setState('failed', 'No level among the files: choose a .bsp file, with its .bmp textures if you have them.');
-    return;
-  }
-  levels = found;
-  const groups = new Map();
-  levels.forEach(({ level }, index) => {
-    const folder = folderOf(level.path) || 'the files chosen';
-    if (!groups.has(folder)) {
-      groups.set(folder, document.createElement('optgroup'));
-      groups.get(folder).label = folder;
-    }
-    groups.get(folder).append(new Option(level.path.slice(folderOf(level.path).length), String(index)));
-  });
-  page.levels.replaceChildren(...groups.values());
-  page.levelsCount.textContent = `${levels.length} levels chosen: pick one to show it (keys N and P: next, previous)`;
-  page.levelsBox.hidden = levels.length < 2;
-  page.downloadAll.removeAttribute('href');
-  page.downloadAll.hidden = true;
-  page.makeZip.disabled = false;
-  await openLevel(levels[0]);
+// Lists the game's levels and shows the first.
+function open(files) {
+  return listLevels(files, openLevel);
 }
-
-page.levels.addEventListener('change', () => openLevel(levels[Number(page.levels.value)]));
-
-// N and P (or Page Down and Page Up) show the next and the previous level,
-// but not while something is typed into the page.
-document.addEventListener('keydown', (event) => {
-  const step = { n: 1, N: 1, PageDown: 1, p: -1, P: -1, PageUp: -1 }[event.key];
-  if (!step || levels.length < 2 || event.ctrlKey || event.metaKey || event.altKey ||
-      event.target.closest?.('input, textarea, select, [contenteditable]'))
-    return;
-  event.preventDefault();
-  const index = Math.min(levels.length - 1, Math.max(0, Number(page.levels.value || 0) + step));
-  if (String(index) === page.levels.value)
-    return;
-  page.levels.value = String(index);
-  openLevel(levels[index]);
-});
-
-// ---- Every level as one .zip
-
-// Converts each level in turn, on a worker of its own where there can be
-// one, and resolves to its entry for the .zip: { name, data, size, crc },
-// or null for a level that fails.
-function convertForZip({ level, trees, output }, worker) {
-  return new Promise((resolve) => {
-    const onStep = (message) => {
-      if (message.step === 'download')
-        resolve(message.glb ? { name: output, data: message.glb, size: message.glb.size, crc: message.crc } : null);
-      else if (message.step === 'failed')
-        resolve(null);
-    };
-    if (!worker) {
-      loadScript('meshwright.js', 'createMeshwright').then(() => loadScript('onpage.js', 'meshwrightSteps'))
-        .then(({ convertSteps }) => convertSteps(level.file, trees, false, onStep)).catch(() => resolve(null));
-      return;
-    }
-    worker.onmessage = (event) => onStep(event.data);
-    worker.onerror = (event) => {
-      event.preventDefault();
-      resolve(null);
-    };
-    worker.postMessage({ file: level.file, trees, preview: false, forZip: true });
-  });
-}
-
-let zipUrl = null; // the last .zip made, kept while other levels are shown
-
-// The levels' .glb files, named as meshwright-batch names its outputs, in
-// one .zip stored without compression.
-async function makeZip() {
-  const clash = collision(levels);
-  if (clash) {
-    setState('failed', `Two levels would have one name in the .zip: ${clash}`);
-    return;
-  }
-  page.makeZip.disabled = true;
-  const entries = [];
-  const failed = [];
-  let worker = null;
-  for (const [index, entry] of levels.entries()) {
-    setState('working', `Converting level ${index + 1} of ${levels.length} for the .zip: ${entry.level.path}…`);
-    try {
-      worker ??= new Worker('worker.js');
-    } catch {
-      worker = null;
-    }
-    const made = await convertForZip(entry, worker);
-    if (made) {
-      entries.push(made);
-    } else {
-      failed.push(entry.level.path);
-      // A worker that failed is not trusted with the next level.
-      worker?.terminate();
-      worker = null;
-    }
-  }
-  worker?.terminate();
-  if (zipUrl)
-    URL.revokeObjectURL(zipUrl);
-  const url = URL.createObjectURL(new Blob(zipParts(entries), { type: 'application/zip' }));
-  zipUrl = url;
-  const top = levels[0].level.path.includes('/') ? levels[0].level.path.slice(0, levels[0].level.path.indexOf('/')) : '';
-  page.downloadAll.href = url;
-  page.downloadAll.download = (top || 'levels') + '.zip';
-  page.downloadAll.textContent = `Download ${page.downloadAll.download} (${entries.length} levels)`;
-  page.downloadAll.hidden = false;
-  page.makeZip.disabled = false;
-  setState(failed.length ? 'failed' : 'done', `${entries.length} of ${levels.length} levels in ` +
-           `${page.downloadAll.download}` + (failed.length ? `; failed: ${failed.join(', ')}` : '') + '.');
-}
-
-page.makeZip.addEventListener('click', () => makeZip());
 
 page.makeObj.addEventListener('click', () => {
   if (!current)
@@ -704,38 +374,6 @@ page.makeObj.addEventListener('click', () => {
 });
 
 // ---- Choosing and dropping files
-
-// The files under a dropped folder, each with its path from the drop.
-async function filesIn(entry) {
-  if (entry.isFile) {
-    const file = await new Promise((resolve, reject) => entry.file(resolve, reject));
-    return [{ path: entry.fullPath.replace(/^\//, ''), file }];
-  }
-  const reader = entry.createReader();
-  const readBatch = () => new Promise((resolve, reject) => reader.readEntries(resolve, reject));
-  const found = [];
-  // A folder's entries come in batches until an empty one.
-  for (let batch = await readBatch(); batch.length > 0; batch = await readBatch()) {
-    for (const child of batch)
-      found.push(...await filesIn(child));
-  }
-  return found;
-}
-
-async function droppedFiles(transfer) {
-  const entries = [...transfer.items].map((item) => item.webkitGetAsEntry && item.webkitGetAsEntry()).filter(Boolean);
-  if (entries.length === 0)
-    return [...transfer.files].map((file) => ({ path: file.name, file }));
-  return (await Promise.all(entries.map(filesIn))).flat();
-}
-
-// The files chosen; the input is emptied, so that choosing the same files
-// again opens them again.
-function chosenFiles(input) {
-  const files = [...input.files].map((file) => ({ path: file.webkitRelativePath || file.name, file }));
-  input.value = '';
-  return files;
-}
 
 // The sample level and its textures, from the site's sample folder.
 async function openSample() {

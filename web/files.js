@@ -64,3 +64,37 @@ export function collision(levels) {
   }
   return '';
 }
+
+// ---- Files chosen and dropped
+
+// The files under a dropped folder, each with its path from the drop.
+async function filesIn(entry) {
+  if (entry.isFile) {
+    const file = await new Promise((resolve, reject) => entry.file(resolve, reject));
+    return [{ path: entry.fullPath.replace(/^\//, ''), file }];
+  }
+  const reader = entry.createReader();
+  const readBatch = () => new Promise((resolve, reject) => reader.readEntries(resolve, reject));
+  const found = [];
+  // A folder's entries come in batches until an empty one.
+  for (let batch = await readBatch(); batch.length > 0; batch = await readBatch()) {
+    for (const child of batch)
+      found.push(...await filesIn(child));
+  }
+  return found;
+}
+
+export async function droppedFiles(transfer) {
+  const entries = [...transfer.items].map((item) => item.webkitGetAsEntry && item.webkitGetAsEntry()).filter(Boolean);
+  if (entries.length === 0)
+    return [...transfer.files].map((file) => ({ path: file.name, file }));
+  return (await Promise.all(entries.map(filesIn))).flat();
+}
+
+// The files chosen; the input is emptied, so that choosing the same files
+// again opens them again.
+export function chosenFiles(input) {
+  const files = [...input.files].map((file) => ({ path: file.webkitRelativePath || file.name, file }));
+  input.value = '';
+  return files;
+}
