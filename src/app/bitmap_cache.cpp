@@ -56,6 +56,23 @@ void BitmapCache::evict_all_but(Entries::iterator kept)
     }
 }
 
+void BitmapCache::make(Entries::iterator entry, std::unique_lock<std::mutex>& lock, const Maker& maker,
+                       TextureOutcome& outcome, std::optional<GlbTexture>& texture)
+{
+    lock.unlock();
+    try {
+        maker(outcome, texture);
+    } catch (...) {
+        // Left for the next to ask for it.
+        lock.lock();
+        entry->second.making = false;
+        made_.notify_all();
+        throw;
+    }
+    lock.lock();
+    finish(entry, outcome, texture);
+}
+
 std::optional<GlbTexture> BitmapCache::texture(const fs::path& file, TextureOutcome& outcome)
 {
     std::unique_lock lock(mutex_);
@@ -64,18 +81,10 @@ std::optional<GlbTexture> BitmapCache::texture(const fs::path& file, TextureOutc
         outcome = entry->second.outcome;
         return entry->second.texture ? std::optional<GlbTexture>(*entry->second.texture) : std::nullopt;
     }
-    lock.unlock();
     std::optional<GlbTexture> made;
-    try {
-        made = texture_of(read_texture_file(file), outcome);
-    } catch (...) {
-        lock.lock();
-        entry->second.making = false;
-        made_.notify_all();
-        throw;
-    }
-    lock.lock();
-    finish(entry, outcome, made);
+    make(entry, lock, [&](TextureOutcome& result, std::optional<GlbTexture>& texture) {
+        texture = texture_of(read_texture_file(file), result);
+    }, outcome, made);
     return made;
 }
 
@@ -85,21 +94,13 @@ TextureOutcome BitmapCache::check(const fs::path& file)
     const auto entry = claim(file, false, lock);
     if (!entry->second.making)
         return entry->second.outcome;
-    lock.unlock();
     TextureOutcome outcome = TextureOutcome::unreadable;
     std::optional<GlbTexture> no_texture;
-    try {
+    make(entry, lock, [&](TextureOutcome& result, std::optional<GlbTexture>&) {
         const TextureFile read = read_texture_file(file);
-        outcome = read.outcome == TextureOutcome::embedded && !decode_bmp(read.bytes) ? TextureOutcome::unreadable
-                                                                                     : read.outcome;
-    } catch (...) {
-        lock.lock();
-        entry->second.making = false;
-        made_.notify_all();
-        throw;
-    }
-    lock.lock();
-    finish(entry, outcome, no_texture);
+        result = read.outcome == TextureOutcome::embedded && !decode_bmp(read.bytes) ? TextureOutcome::unreadable
+                                                                                    : read.outcome;
+    }, outcome, no_texture);
     return outcome;
 }
 

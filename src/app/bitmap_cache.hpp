@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -42,7 +43,14 @@ class BitmapCache {
     };
     using Entries = std::map<std::filesystem::path, Entry>;
 
+    // Works out a file's outcome, and its texture where asked for.
+    using Maker = std::function<void(TextureOutcome& outcome, std::optional<GlbTexture>& texture)>;
+
     Entries::iterator claim(const std::filesystem::path& file, bool needs_texture, std::unique_lock<std::mutex>& lock);
+    // Runs `maker` for an entry claimed for making, the lock released
+    // meanwhile, and keeps what it made.
+    void make(Entries::iterator entry, std::unique_lock<std::mutex>& lock, const Maker& maker, TextureOutcome& outcome,
+              std::optional<GlbTexture>& texture);
     void finish(Entries::iterator entry, TextureOutcome outcome, std::optional<GlbTexture>& texture);
     void evict_all_but(Entries::iterator kept);
 
