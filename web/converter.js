@@ -78,9 +78,9 @@ function joined(parts) {
   return whole;
 }
 
-// A fresh instance of the converter, made in the background: { ready, lines }
-// with what it prints gathered in `lines`. Made ahead of its level, it is
-// ready when the level comes.
+// A fresh instance of the converter, made in the background: { ready,
+// lines } with what it prints through emscripten's own console gathered in
+// `lines`. Made ahead of its level, it is ready when the level comes.
 function startConverter() {
   const lines = [];
   const ready = createMeshwright({
@@ -88,6 +88,35 @@ function startConverter() {
     printErr: (line) => lines.push(line),
   });
   return { ready, lines };
+}
+
+// Takes what the converter writes to its standard output and error, in the
+// order written, onto a device that keeps each write whole: emscripten's
+// console hands every byte to a script call of its own and each line to
+// another, which for a report of tens of thousands of lines costs a
+// conversion's time again. Returns a function that hands back the text
+// written since it was last called.
+function captureConsole(FS, minor) {
+  const parts = [];
+  const device = FS.makedev(64, minor);
+  FS.registerDevice(device, {
+    read: () => 0,
+    write: (stream, buffer, offset, length) => {
+      parts.push(buffer.slice(offset, offset + length));
+      return length;
+    },
+  });
+  FS.mkdev('/console', device);
+  // The lowest free numbers go to the files opened next.
+  FS.closeStream(1);
+  FS.closeStream(2);
+  FS.open('/console', 'w');
+  FS.open('/console', 'w');
+  return () => {
+    const text = new TextDecoder().decode(joined(parts));
+    parts.length = 0;
+    return text;
+  };
 }
 
 // One instance of the converter for one level, which holds the level once
@@ -109,12 +138,14 @@ async function openConverter(bytes, fileName, started = startConverter()) {
   // keeps them without a copy.
   FS.writeFile(input, bytes, { canOwn: true });
   let devices = 0;
+  const consoleText = captureConsole(FS, devices++);
 
   // Writes `outputs` (file names in /output; the first is the one named on
   // the command line). Returns { console, status, files } with each file's
   // writes as collectWrites keeps them.
   const run = (verbose, outputs, folding, planned) => {
     lines.length = 0;
+    consoleText();
     const parts = outputs.map((output) => collectWrites(FS, '/output/' + output, devices++, folding));
     let status;
     try {
@@ -132,7 +163,8 @@ async function openConverter(bytes, fileName, started = startConverter()) {
     outputs.forEach((output, index) => {
       files[output] = status === 0 ? parts[index] : null;
     });
-    return { console: lines.length ? lines.join('\n') + '\n' : '', status, files };
+    const printed = consoleText() + (lines.length ? lines.join('\n') + '\n' : '');
+    return { console: printed, status, files };
   };
 
   const name = levelStem(fileName);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/run.hpp"
+#include "app/verbose.hpp"
 #include "base/file_names.hpp"
 #include "bitmap/bitmap_lookup.hpp"
 #include "bitmap/texture_files.hpp"
@@ -117,6 +118,9 @@ extern "C" EMSCRIPTEN_KEEPALIVE int convert_level(const char* input_path, const 
                    : meshwright::texture_of(meshwright::read_texture_file(file->second), outcome);
     };
     last_textures.reset();
+    // One instance serves all of a level's runs: its OBJ after its report
+    // is made without one.
+    meshwright::verbose = false;
     return verbose ? meshwright::run(4, const_cast<char**>(with_report), &last_textures, planned ? &source : nullptr)
                    : meshwright::run(3, const_cast<char**>(without_report), &last_textures, planned ? &source : nullptr);
 }
