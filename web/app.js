@@ -281,13 +281,18 @@ async function showLevelSteps({ level, trees }) {
       preview = { ...message.preview, name: message.name };
       textures = describeTextures(message.textures, message.lost);
       document.body.dataset.bytesRead = message.bytesRead;
-      showTextures(textures);
       report = message.console;
-      showReport(message.console, message.name);
+      // Laid out after the first frame where the worker draws it, so that
+      // the browser's drawing the page does not hold that frame up.
+      const showWords = () => {
+        showTextures(textures);
+        showReport(message.console, message.name);
+      };
       page.result.hidden = false;
       if (!canDraw) {
         dropViewer(noDrawing);
         describeCounts(message.console, preview, false);
+        showWords();
         return;
       }
       setState('working', `Showing ${message.name}.glb (${megabytes(message.glbBytes)})…`);
@@ -308,6 +313,7 @@ async function showLevelSteps({ level, trees }) {
         });
         showing = new Promise((resolve) => { shownOnWorker = resolve; });
       }
+      showing.then(() => number === opened && showWords());
     } else if (message.step === 'refined') {
       preview.shownTriangles = message.shownTriangles;
       page.counts.dataset.triangles = preview.shownTriangles;

@@ -26,9 +26,14 @@ export function accessorArray(glb, json, binaryStart, index) {
 export function boundsOf(positions) {
   const low = [Infinity, Infinity, Infinity];
   const high = [-Infinity, -Infinity, -Infinity];
-  for (let i = 0; i < positions.length; ++i) {
-    low[i % 3] = Math.min(low[i % 3], positions[i]);
-    high[i % 3] = Math.max(high[i % 3], positions[i]);
+  for (let i = 0; i < positions.length; i += 3) {
+    for (let axis = 0; axis < 3; ++axis) {
+      const value = positions[i + axis];
+      if (value < low[axis])
+        low[axis] = value;
+      if (value > high[axis])
+        high[axis] = value;
+    }
   }
   return { low, high };
 }

@@ -87,11 +87,16 @@ function compacted(indices, positions, texCoords, remap) {
   }
   const localPositions = new Float32Array(used.length * 3);
   const localTexCoords = new Float32Array(used.length * 2);
-  used.forEach((vertex, at) => {
-    localPositions.set(positions.subarray(vertex * 3, vertex * 3 + 3), at * 3);
-    localTexCoords.set(texCoords.subarray(vertex * 2, vertex * 2 + 2), at * 2);
+  // Plain loops: an array object a vertex keeps the collector busy.
+  for (let at = 0; at < used.length; ++at) {
+    const vertex = used[at];
+    localPositions[at * 3] = positions[vertex * 3];
+    localPositions[at * 3 + 1] = positions[vertex * 3 + 1];
+    localPositions[at * 3 + 2] = positions[vertex * 3 + 2];
+    localTexCoords[at * 2] = texCoords[vertex * 2];
+    localTexCoords[at * 2 + 1] = texCoords[vertex * 2 + 1];
     remap[vertex] = -1;
-  });
+  }
   return { indices: local, positions: localPositions, texCoords: localTexCoords };
 }
 
@@ -158,6 +163,12 @@ function primitivesOf(glb, json, binaryStart) {
   })));
 }
 
+// `indices` into `into` from `at` on, each `offset` higher.
+function addOffset(into, at, indices, offset) {
+  for (let i = 0; i < indices.length; ++i)
+    into[at + i] = indices[i] + offset;
+}
+
 // Parts over vertices of their own, one after the other in one part.
 function joined(parts) {
   const vertices = parts.reduce((sum, part) => sum + part.positions.length / 3, 0);
@@ -168,8 +179,8 @@ function joined(parts) {
   for (const part of parts) {
     whole.positions.set(part.positions, vertex * 3);
     whole.texCoords.set(part.texCoords, vertex * 2);
-    for (const corner of part.indices)
-      whole.indices[index++] = corner + vertex;
+    addOffset(whole.indices, index, part.indices, vertex);
+    index += part.indices.length;
     vertex += part.positions.length / 3;
   }
   return whole;
@@ -207,12 +218,15 @@ function withFlatColoursJoined(parts, materials) {
   let vertex = 0;
   let index = 0;
   for (const part of flat) {
-    const colour = (materials[part.material].pbrMetallicRoughness?.baseColorFactor || [1, 1, 1]).slice(0, 3);
+    const [red, green, blue] = materials[part.material].pbrMetallicRoughness?.baseColorFactor || [1, 1, 1];
     joined.positions.set(part.positions, vertex * 3);
-    for (let at = vertex * 3; at < (vertex * 3) + part.positions.length; at += 3)
-      joined.colors.set(colour, at);
-    for (const corner of part.indices)
-      joined.indices[index++] = corner + vertex;
+    for (let at = vertex * 3; at < (vertex * 3) + part.positions.length; at += 3) {
+      joined.colors[at] = red;
+      joined.colors[at + 1] = green;
+      joined.colors[at + 2] = blue;
+    }
+    addOffset(joined.indices, index, part.indices, vertex);
+    index += part.indices.length;
     vertex += part.positions.length / 3;
   }
   const white = { name: 'flat colours', pbrMetallicRoughness: { baseColorFactor: [1, 1, 1, 1], metallicFactor: 0,
@@ -220,11 +234,19 @@ function withFlatColoursJoined(parts, materials) {
   return { parts: [...parts.filter(textured), joined], materials: [...materials, white] };
 }
 
+// A level's first frame draws at most this many triangles, every so many
+// of its own, made in a few milliseconds: software WebGL takes about 4
+// microseconds over each, and the simplifier a tenth of a second over a
+// level at the format's limit. The preview proper follows.
+export const firstFrameBudget = 4096;
+
 // glb: the converter's binary glTF file (Uint8Array at offset 0). Returns
 // { glb, triangles, shownTriangles, materials }: the file to show (the same
 // one when the level is within the budget and of few primitives), the
-// level's triangles, those shown, and the level's materials.
-export async function makePreview(glb, budget = previewBudget, layers = previewLayers) {
+// level's triangles, those shown, and the level's materials. With
+// `sampledOnly`, a level over the budget keeps every so many of its
+// triangles, without the simplifier.
+export async function makePreview(glb, budget = previewBudget, layers = previewLayers, sampledOnly = false) {
   const { json, binaryStart } = chunksOf(glb);
   const { triangles, materials } = countsOf(json);
   const whole = { glb, triangles, shownTriangles: triangles, materials };
@@ -243,6 +265,8 @@ export async function makePreview(glb, budget = previewBudget, layers = previewL
   if (ratio >= 1) {
     // Every triangle, in one draw per material and one for the flat colours.
     parts = sampledByMaterial(primitives, 1);
+  } else if (sampledOnly) {
+    parts = sampledByMaterial(primitives, Math.ceil(1 / ratio));
   } else {
     await MeshoptSimplifier.ready;
     const stride = Math.max(1, Math.floor(1 / (ratio * sampledAbove)));

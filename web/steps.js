@@ -3,7 +3,7 @@
 // report, and the preview made from it where the page can draw one; later,
 // when asked, the OBJ and material file. Each step's result goes to `post`
 // as soon as it is there. openConverter comes from meshwright.js.
-import { makePreview, previewBudget, previewLayers, triangleCount } from './preview.js';
+import { firstFrameBudget, makePreview, previewBudget, previewLayers, triangleCount } from './preview.js';
 import { crc32 } from './zip.js';
 
 // A preview is made finer where a frame of it takes less than this, so that
@@ -25,6 +25,18 @@ export async function refine(glb, shown, view, post) {
     return;
   await view.show(finer.glb);
   post({ step: 'refined', shownTriangles: finer.shownTriangles });
+}
+
+// After a level's first frame: the preview proper in its place, as a
+// "refined" step, and then finer still where its frames are fast.
+async function settle(glb, first, view, post) {
+  const shown = await makePreview(glb);
+  if (shown.shownTriangles > first.shownTriangles) {
+    await view.show(shown.glb);
+    post({ step: 'refined', shownTriangles: shown.shownTriangles });
+  }
+  if (shown.glb !== glb)
+    await refine(glb, shown, view, post);
 }
 
 // A file's bytes: read at once where the reading may wait (on a worker),
@@ -113,17 +125,18 @@ export async function convertSteps(level, trees, preview, post, draw = null, sta
   } else {
     if (triangles > 0)
       post({ step: 'preparing' });
-    const shown = await makePreview(glb);
-    marks.push(performance.now());
-    const counts = { triangles: shown.triangles, shownTriangles: shown.shownTriangles, materials: shown.materials };
     if (draw) {
-      // The page gets the file to download; the preview stays here, and so
-      // does the level's file while a finer preview may be made of it.
-      const simplified = shown.glb !== glb;
+      // The first frame comes quickly, of every so many triangles where the
+      // level has many; the preview proper then takes its place. The page
+      // gets the file to download; the preview stays here, and so does the
+      // level's file while a finer preview may be made of it.
+      const first = await makePreview(glb, firstFrameBudget, previewLayers, true);
+      marks.push(performance.now());
+      const counts = { triangles: first.triangles, shownTriangles: first.shownTriangles, materials: first.materials };
       post({ step: 'preview', ...file, preview: counts });
       let view = null;
       try {
-        view = await draw(shown.glb);
+        view = await draw(first.glb);
         marks.push(performance.now());
         const [read, load, convert, made, drawn] = marks.slice(1).map((mark, i) => Math.round(mark - marks[i]));
         post({ step: 'shown', drawn: true,
@@ -133,9 +146,10 @@ export async function convertSteps(level, trees, preview, post, draw = null, sta
       }
       offerDownload();
       // A finer preview that cannot be made leaves the one shown.
-      if (view && simplified)
-        refine(glb, shown, view, post).catch(() => {});
+      if (view && first.glb !== glb)
+        settle(glb, first, view, post).catch(() => {});
     } else {
+      const shown = await makePreview(glb);
       // Before the preview, which may be the level's file itself, goes.
       offerDownload();
       post({ step: 'preview', ...file, preview: shown }, [shown.glb.buffer]);

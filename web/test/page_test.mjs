@@ -13,6 +13,7 @@ const page = process.env.MESHWRIGHT_PAGE;
 const { describeTextures } = await import(`${page}/textures.js`);
 const { collision, gameIn } = await import(`${page}/files.js`);
 const { triangleCount } = await import(`${page}/preview.js`);
+const { encodeGlb } = await import(`${page}/glb.js`);
 const { convertSteps, refine } = await import(`${page}/steps.js`);
 
 // A binary glTF file of `json` alone.
@@ -148,6 +149,33 @@ test('a finer preview replaces the one shown only when it is finer', async () =>
     assert.deepEqual(posted, expected);
     assert.equal(shows, expected.length);
   }
+});
+
+test('a level of many triangles shows every so many first, then its preview proper', async () => {
+  // A strip of `triangles` triangles of one flat colour, which covers its
+  // box once: its preview proper is the level itself.
+  const strip = (triangles) => {
+    const positions = new Float32Array((triangles + 2) * 3);
+    positions.forEach((_, i) => { positions[i] = i % 3 === 0 ? Math.floor(i / 6) : (i % 3 === 1 ? (i / 3) % 2 : 0); });
+    const indices = Uint32Array.from({ length: triangles * 3 }, (_, i) => Math.floor(i / 3) + (i % 3));
+    return encodeGlb([{ positions, texCoords: new Float32Array((triangles + 2) * 2), indices, material: 0 }],
+                     { materials: [{ pbrMetallicRoughness: { baseColorFactor: [1, 1, 1, 1] } }] }, []);
+  };
+  for (const [triangles, drawn, refined] of [[10000, [3334, 10000], [10000]], [4096, [4096], []]]) {
+    globalThis.openConverter = async () => ({ plan: () => [], toGlb: () => ({ status: 0, console: '', name: 'l',
+                                                                                glb: strip(triangles), textures: [] }) });
+    const shown = [];
+    const view = { timings: {}, frameTime: () => 100, show: async (glb) => { shown.push(triangleCount(glb)); } };
+    const posted = [];
+    await convertSteps(new File([new Uint8Array(4)], 'l.bsp'), [], true, (message) => posted.push(message),
+                       async (glb) => { await view.show(glb); return view; });
+    await new Promise((resolve) => setTimeout(resolve, 100));
+    assert.deepEqual(shown, drawn);
+    assert.equal(posted.find((message) => message.step === 'preview').preview.shownTriangles, drawn[0]);
+    assert.deepEqual(posted.filter((message) => message.step === 'refined').map((message) => message.shownTriangles),
+                     refined);
+  }
+  delete globalThis.openConverter;
 });
 
 test('a rejected level stops at "failed"', async () => {
