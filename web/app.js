@@ -286,7 +286,7 @@ async function showLevelSteps({ level, trees }) {
       // the browser's drawing the page does not hold that frame up.
       const showWords = () => {
         showTextures(textures);
-        showReport(message.console, message.name);
+        showReport(report, message.name);
       };
       page.result.hidden = false;
       if (!canDraw) {
@@ -314,6 +314,11 @@ async function showLevelSteps({ level, trees }) {
         showing = new Promise((resolve) => { shownOnWorker = resolve; });
       }
       showing.then(() => number === opened && showWords());
+    } else if (message.step === 'report') {
+      // Where the worker drew the first frame before it made the report.
+      report = message.console;
+      showReport(report, preview.name);
+      describeCounts(report, preview, Boolean(shownAt));
     } else if (message.step === 'refined') {
       preview.shownTriangles = message.shownTriangles;
       page.counts.dataset.triangles = preview.shownTriangles;

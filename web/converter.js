@@ -49,6 +49,9 @@ function collectWrites(FS, path, minor, folding) {
       return length;
     },
   });
+  // A file converted again takes the place of the one before.
+  if (FS.analyzePath(path).exists)
+    FS.unlink(path);
   FS.mkdev(path, device);
   return {
     // The file as the list of pieces written (Uint8Arrays, and Blobs with
@@ -188,13 +191,14 @@ async function openConverter(bytes, fileName, started = startConverter()) {
       FS.mkdirTree(place.slice(0, place.lastIndexOf('/')));
       FS.writeFile(place, bitmap, { canOwn: true });
     },
-    // As "meshwright -v LEVEL NAME.glb" with the bitmaps planned: { console,
-    // status, name, glb, textures } with the file as one Uint8Array (null
-    // when none was written), and what the converter did with each texture
-    // in the plan's order, [{ name, outcome }], outcome being embedded,
-    // not_found or unreadable.
-    toGlb() {
-      const result = run(true, [name + '.glb'], false, true);
+    // As "meshwright -v LEVEL NAME.glb" with the bitmaps planned (without
+    // "-v" where `verbose` is false): { console, status, name, glb,
+    // textures } with the file as one Uint8Array (null when none was
+    // written), and what the converter did with each texture in the plan's
+    // order, [{ name, outcome }], outcome being embedded, not_found or
+    // unreadable.
+    toGlb(verbose = true) {
+      const result = run(verbose, [name + '.glb'], false, true);
       const file = result.files[name + '.glb'];
       const textures = converter.ccall('texture_outcomes', 'string', [], []).split('\n').filter(Boolean)
         .map((line) => ({ outcome: line.slice(0, line.indexOf('\t')), name: line.slice(line.indexOf('\t') + 1) }));

@@ -101,19 +101,25 @@ export async function convertSteps(level, trees, preview, post, draw = null, sta
   marks.push(performance.now());
   post({ step: 'converting' });
   const converter = await openConverter(bytes, level.name, started);
-  const planned = await readPlanned(converter, converter.plan(trees.map(({ files }) => files.map(({ path }) => path))),
+  // Without a bitmap among the files, no texture has one: the level is not
+  // read for its names.
+  const listing = trees.map(({ files }) => files.map(({ path }) => path));
+  const planned = await readPlanned(converter, listing.some((paths) => paths.length) ? converter.plan(listing) : [],
                                     trees);
   marks.push(performance.now());
-  const converted = converter.toGlb();
+  // Where the first frame is drawn here, it comes before the report: the
+  // conversion that prints it takes a third longer in a fresh converter.
+  const converted = converter.toGlb(!draw);
   marks.push(performance.now());
+  const report = () => (draw ? converter.toGlb(true).console : converted.console);
   if (converted.status !== 0) {
-    post({ step: 'failed', console: converted.console, status: converted.status, lost: planned.lost });
+    post({ step: 'failed', console: report(), status: converted.status, lost: planned.lost });
     return null;
   }
   const glb = converted.glb;
   const triangles = triangleCount(glb);
   const file = { console: converted.console, status: converted.status, name: converted.name, glbBytes: glb.length,
-                 textures: converted.textures.map((texture, i) => ({ ...texture, file: planned.chosen[i] })),
+                 textures: converted.textures.map((texture, i) => ({ ...texture, file: planned.chosen[i] ?? null })),
                  bytesRead: bytes.length + planned.bytes, lost: planned.lost };
   // The download as a Blob made here, so that the page's thread never
   // copies the file; after the preview's first frame, which copying tens of
@@ -144,6 +150,7 @@ export async function convertSteps(level, trees, preview, post, draw = null, sta
       } catch {
         post({ step: 'shown', drawn: false });
       }
+      post({ step: 'report', console: report() });
       offerDownload();
       // A finer preview that cannot be made leaves the one shown.
       if (view && first.glb !== glb)

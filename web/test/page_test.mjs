@@ -162,8 +162,9 @@ test('a level of many triangles shows every so many first, then its preview prop
                      { materials: [{ pbrMetallicRoughness: { baseColorFactor: [1, 1, 1, 1] } }] }, []);
   };
   for (const [triangles, drawn, refined] of [[10000, [3334, 10000], [10000]], [4096, [4096], []]]) {
-    globalThis.openConverter = async () => ({ plan: () => [], toGlb: () => ({ status: 0, console: '', name: 'l',
-                                                                                glb: strip(triangles), textures: [] }) });
+    // The report comes from a conversion of its own, after the first frame.
+    globalThis.openConverter = async () => ({ plan: () => [], toGlb: (verbose) => ({ status: 0, name: 'l',
+      console: verbose ? 'report\n' : '', glb: strip(triangles), textures: [] }) });
     const shown = [];
     const view = { timings: {}, frameTime: () => 100, show: async (glb) => { shown.push(triangleCount(glb)); } };
     const posted = [];
@@ -174,6 +175,8 @@ test('a level of many triangles shows every so many first, then its preview prop
     assert.equal(posted.find((message) => message.step === 'preview').preview.shownTriangles, drawn[0]);
     assert.deepEqual(posted.filter((message) => message.step === 'refined').map((message) => message.shownTriangles),
                      refined);
+    assert.deepEqual(posted.filter((message) => ['shown', 'report'].includes(message.step)).map(
+      (message) => message.console ?? message.step), ['shown', 'report\n']);
   }
   delete globalThis.openConverter;
 });
