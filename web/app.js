@@ -258,6 +258,10 @@ async function showLevelSteps({ level, trees }) {
   // is drawn.
   let offered;
   const downloadOffered = new Promise((resolve) => { offered = resolve; });
+  // Where the worker draws, the report comes after the first frame; the
+  // level is done with it.
+  let reportArrived = null;
+  let reported = Promise.resolve();
   // Drawn on the worker where it can, else here, with three.js fetched
   // meanwhile.
   const handOver = canDraw && canHandOver ? handOverCanvas : null;
@@ -312,6 +316,7 @@ async function showLevelSteps({ level, trees }) {
           resize: (width, height) => worker.send({ view: 'resize', width, height }),
         });
         showing = new Promise((resolve) => { shownOnWorker = resolve; });
+        reported = new Promise((resolve) => { reportArrived = resolve; });
       }
       showing.then(() => number === opened && showWords());
     } else if (message.step === 'report') {
@@ -319,6 +324,7 @@ async function showLevelSteps({ level, trees }) {
       report = message.console;
       showReport(report, preview.name);
       describeCounts(report, preview, Boolean(shownAt));
+      reportArrived();
     } else if (message.step === 'refined') {
       preview.shownTriangles = message.shownTriangles;
       page.counts.dataset.triangles = preview.shownTriangles;
@@ -338,7 +344,9 @@ async function showLevelSteps({ level, trees }) {
       describeCounts(report, preview, message.drawn);
       shownOnWorker?.();
     } else if (message.step === 'lost') {
-      // The view drawn on the worker went with it.
+      // The view drawn on the worker went with it, and the report if it was
+      // still to come.
+      reportArrived?.();
       if (shownOnWorker) {
         shownAt = 0;
         dropViewer(drawingFailed);
@@ -362,7 +370,7 @@ async function showLevelSteps({ level, trees }) {
   }
   stopRunning = null;
   current = conversion;
-  await Promise.all([showing, downloadOffered]);
+  await Promise.all([showing, downloadOffered, reported]);
   if (number !== opened)
     return;
   document.body.dataset.firstFrame = shownAt ? Math.round(shownAt - started) : '';

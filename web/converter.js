@@ -20,7 +20,7 @@ function levelStem(fileName) {
 // into one array of that length, copied once.
 const foldBytes = 16 << 20;
 
-function collectWrites(FS, path, minor, folding) {
+function collectWrites(FS, path, minor, folding, kept = true) {
   const parts = [];
   let pending = 0;
   let whole = null; // the binary glTF file's array, while its bytes fit
@@ -29,6 +29,8 @@ function collectWrites(FS, path, minor, folding) {
   FS.registerDevice(device, {
     read: () => 0,
     write: (stream, buffer, offset, length) => {
+      if (!kept)
+        return length;
       const bytes = buffer.subarray(offset, offset + length);
       if (written === 0 && !folding)
         whole = glbArray(bytes);
@@ -146,10 +148,10 @@ async function openConverter(bytes, fileName, started = startConverter()) {
   // Writes `outputs` (file names in /output; the first is the one named on
   // the command line). Returns { console, status, files } with each file's
   // writes as collectWrites keeps them.
-  const run = (verbose, outputs, folding, planned) => {
+  const run = (verbose, outputs, folding, planned, kept = true) => {
     lines.length = 0;
     consoleText();
-    const parts = outputs.map((output) => collectWrites(FS, '/output/' + output, devices++, folding));
+    const parts = outputs.map((output) => collectWrites(FS, '/output/' + output, devices++, folding, kept));
     let status;
     try {
       // From the outputs' folder, as on the command line.
@@ -196,8 +198,11 @@ async function openConverter(bytes, fileName, started = startConverter()) {
     // textures } with the file as one Uint8Array (null when none was
     // written), and what the converter did with each texture in the plan's
     // order, [{ name, outcome }], outcome being embedded, not_found or
-    // unreadable.
+    // unreadable. With 'report only', just { console }: the file's bytes
+    // are not kept.
     toGlb(verbose = true) {
+      if (verbose === 'report only')
+        return { console: run(true, [name + '.glb'], false, true, false).console };
       const result = run(verbose, [name + '.glb'], false, true);
       const file = result.files[name + '.glb'];
       const textures = converter.ccall('texture_outcomes', 'string', [], []).split('\n').filter(Boolean)

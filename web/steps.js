@@ -111,7 +111,7 @@ export async function convertSteps(level, trees, preview, post, draw = null, sta
   // conversion that prints it takes a third longer in a fresh converter.
   const converted = converter.toGlb(!draw);
   marks.push(performance.now());
-  const report = () => (draw ? converter.toGlb(true).console : converted.console);
+  const report = () => (draw ? converter.toGlb('report only').console : converted.console);
   if (converted.status !== 0) {
     post({ step: 'failed', console: report(), status: converted.status, lost: planned.lost });
     return null;
@@ -150,8 +150,10 @@ export async function convertSteps(level, trees, preview, post, draw = null, sta
       } catch {
         post({ step: 'shown', drawn: false });
       }
-      post({ step: 'report', console: report() });
+      // The download does not wait for the report, which takes seconds
+      // over millions of triangles.
       offerDownload();
+      post({ step: 'report', console: report() });
       // A finer preview that cannot be made leaves the one shown.
       if (view && first.glb !== glb)
         settle(glb, first, view, post).catch(() => {});
