@@ -9,6 +9,7 @@
 // draw. Several levels may be chosen at once: the page lists them, and
 // converts and holds only the one shown.
 import { chosenFiles, droppedFiles } from './files.js';
+import { viewCommands } from './view_commands.js';
 import { listLevels } from './levels.js';
 import { canDraw, loadScript, megabytes, messageOf, nextPaint, number, page, seconds, setState } from './page.js';
 import { describeTextures, entryText, lostText } from './textures.js';
@@ -310,11 +311,8 @@ async function showLevelSteps({ level, trees }) {
         });
       } else {
         // The worker draws it and says when.
-        setViewTarget({
-          turn: (dx, dy) => worker.send({ view: 'turn', dx, dy }),
-          zoom: (delta) => worker.send({ view: 'zoom', delta }),
-          resize: (width, height) => worker.send({ view: 'resize', width, height }),
-        });
+        setViewTarget(Object.fromEntries(viewCommands.map((name) => [name,
+                                                                     (...args) => worker.send({ view: name, args })])));
         showing = new Promise((resolve) => { shownOnWorker = resolve; });
         reported = new Promise((resolve) => { reportArrived = resolve; });
       }
@@ -343,6 +341,8 @@ async function showLevelSteps({ level, trees }) {
       }
       describeCounts(report, preview, message.drawn);
       shownOnWorker?.();
+    } else if (message.step === 'walked') {
+      document.body.dataset.walked = `${message.frames} frames in ${message.seconds.toFixed(2)} s`;
     } else if (message.step === 'lost') {
       // The view drawn on the worker went with it, and the report if it was
       // still to come.

@@ -22,6 +22,7 @@ export const page = {
   downloadObj: document.getElementById('download-obj'),
   downloadMtl: document.getElementById('download-mtl'),
   counts: document.getElementById('counts'),
+  walk: document.getElementById('walk'),
   view: document.getElementById('view'),
   unavailable: document.getElementById('view-unavailable'),
   reportBox: document.getElementById('report-box'),

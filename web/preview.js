@@ -135,11 +135,12 @@ const drawsAsGiven = 64;
 // millions (which take software WebGL's machines seconds).
 const sampledAbove = 4;
 
-// About a fraction `ratio` of a part's triangles: as the simplifier keeps
-// the shape, else as its sloppy variant does, else every so many triangles.
-function simplified(part, ratio) {
+// About a fraction `ratio` of a part's triangles (or fewer, with
+// `fewerWelcome`): as the simplifier keeps the shape, else as its sloppy
+// variant does, else every so many triangles.
+function simplified(part, ratio, fewerWelcome) {
   const target = Math.max(3, Math.floor((part.indices.length * ratio) / 3) * 3);
-  const near = (indices) => indices.length >= target / 2 && indices.length <= target * 1.5;
+  const near = (indices) => (fewerWelcome || indices.length >= target / 2) && indices.length <= target * 1.5;
   let [indices] = MeshoptSimplifier.simplify(part.indices, part.positions, 3, target, 0.01);
   if (!near(indices))
     [indices] = MeshoptSimplifier.simplifySloppy(part.indices, part.positions, 3, null, target, 1);
@@ -243,10 +244,12 @@ export const firstFrameBudget = 4096;
 // glb: the converter's binary glTF file (Uint8Array at offset 0). Returns
 // { glb, triangles, shownTriangles, materials }: the file to show (the same
 // one when the level is within the budget and of few primitives), the
-// level's triangles, those shown, and the level's materials. With
-// `sampledOnly`, a level over the budget keeps every so many of its
-// triangles, without the simplifier.
-export async function makePreview(glb, budget = previewBudget, layers = previewLayers, sampledOnly = false) {
+// level's triangles, those shown, and the level's materials. A level over
+// the budget is simplified `how`: 'budget', to near its budget, from a
+// sample where it must lose most of its triangles; 'sampled', every so many
+// of its triangles, without the simplifier; 'shape', all of it through the
+// simplifier, which may keep fewer triangles.
+export async function makePreview(glb, budget = previewBudget, layers = previewLayers, how = 'budget') {
   const { json, binaryStart } = chunksOf(glb);
   const { triangles, materials } = countsOf(json);
   const whole = { glb, triangles, shownTriangles: triangles, materials };
@@ -265,12 +268,12 @@ export async function makePreview(glb, budget = previewBudget, layers = previewL
   if (ratio >= 1) {
     // Every triangle, in one draw per material and one for the flat colours.
     parts = sampledByMaterial(primitives, 1);
-  } else if (sampledOnly) {
+  } else if (how === 'sampled') {
     parts = sampledByMaterial(primitives, Math.ceil(1 / ratio));
   } else {
     await MeshoptSimplifier.ready;
-    const stride = Math.max(1, Math.floor(1 / (ratio * sampledAbove)));
-    parts = sampledByMaterial(primitives, stride).map((part) => simplified(part, ratio * stride));
+    const stride = how === 'shape' ? 1 : Math.max(1, Math.floor(1 / (ratio * sampledAbove)));
+    parts = sampledByMaterial(primitives, stride).map((part) => simplified(part, ratio * stride, how === 'shape'));
   }
   const shownTriangles = parts.reduce((sum, part) => sum + part.indices.length / 3, 0);
   const shown = withFlatColoursJoined(parts, json.materials);

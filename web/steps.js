@@ -28,12 +28,16 @@ export async function refine(glb, shown, view, post) {
 }
 
 // After a level's first frame: the preview proper in its place, as a
-// "refined" step, and then finer still where its frames are fast.
+// "refined" step, a simplified copy to draw while walking, and then finer
+// still where its frames are fast.
 async function settle(glb, first, view, post) {
   const shown = await makePreview(glb);
   if (shown.shownTriangles > first.shownTriangles) {
     await view.show(shown.glb);
     post({ step: 'refined', shownTriangles: shown.shownTriangles });
+    // Drawn while walking: as few triangles as the first frame, but keeping
+    // the level's shape, as the simplifier does.
+    await view.setStandIn((await makePreview(glb, firstFrameBudget, previewLayers, 'shape')).glb);
   }
   if (shown.glb !== glb)
     await refine(glb, shown, view, post);
@@ -136,13 +140,13 @@ export async function convertSteps(level, trees, preview, post, draw = null, sta
       // level has many; the preview proper then takes its place. The page
       // gets the file to download; the preview stays here, and so does the
       // level's file while a finer preview may be made of it.
-      const first = await makePreview(glb, firstFrameBudget, previewLayers, true);
+      const first = await makePreview(glb, firstFrameBudget, previewLayers, 'sampled');
       marks.push(performance.now());
       const counts = { triangles: first.triangles, shownTriangles: first.shownTriangles, materials: first.materials };
       post({ step: 'preview', ...file, preview: counts });
       let view = null;
       try {
-        view = await draw(first.glb);
+        view = await draw(first.glb, first.glb !== glb);
         marks.push(performance.now());
         const [read, load, convert, made, drawn] = marks.slice(1).map((mark, i) => Math.round(mark - marks[i]));
         post({ step: 'shown', drawn: true,

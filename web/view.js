@@ -6,6 +6,7 @@
 import * as THREE from 'three';
 import { GLTFLoader } from 'three/addons/loaders/GLTFLoader.js';
 import { encodeGlb } from './glb.js';
+import { anglesOf, looked, movement, stepped, walkSpeed } from './walk.js';
 
 const background = new THREE.Color(0x1d2230);
 
@@ -100,6 +101,7 @@ class Orbit {
       distance = Math.max(distance, Math.abs(point.dot(right)) / tanWidth - depth,
                           Math.abs(point.dot(up)) / tanHeight - depth);
     }
+    this.size = size;
     this.camera.near = size / 1000;
     this.camera.far = distance + size * 4;
     this.spherical.setFromVector3(toCamera.multiplyScalar(distance));
@@ -122,11 +124,26 @@ class Orbit {
     this.camera.lookAt(this.target);
     this.camera.updateProjectionMatrix();
   }
+
+  // Circles a point as far ahead of the camera as the point circled before,
+  // from where the camera is: leaving a walk moves nothing.
+  from(camera) {
+    const ahead = camera.getWorldDirection(new THREE.Vector3());
+    this.target.copy(camera.position).addScaledVector(ahead, camera.position.distanceTo(this.target));
+    this.spherical.setFromVector3(camera.position.clone().sub(this.target));
+    this.place();
+  }
 }
 
+// How long the view keeps still before the preview proper takes the place
+// of the copy of few triangles drawn while walking.
+const stillMs = 300;
+
 // A view on `canvas` (an HTML canvas or an OffscreenCanvas) of `width` x
-// `height` CSS pixels. Throws when the browser cannot draw at all.
-export function createView(canvas, width, height, pixelRatio) {
+// `height` CSS pixels. Throws when the browser cannot draw at all. A walk
+// ends in `onWalked({ frames, seconds })`: the frames drawn while keys
+// were held, and for how long.
+export function createView(canvas, width, height, pixelRatio, onWalked = () => {}) {
   const renderer = new THREE.WebGLRenderer({ canvas, antialias: true, preserveDrawingBuffer: true });
   if (!renderer.getContext() || renderer.getContext().isContextLost())
     throw new Error('no WebGL context');
@@ -140,6 +157,12 @@ export function createView(canvas, width, height, pixelRatio) {
   const camera = new THREE.PerspectiveCamera(50, 1, 0.1, 1000);
   const orbit = new Orbit(camera);
   let model = null;
+  // The level's first frame, of few triangles: drawn in place of the
+  // preview proper while walking, which software WebGL draws too slowly.
+  let standIn = null;
+  let touched = false; // turned, zoomed or walked since the level came
+  let walking = null; // { angles, held, fast, ticking, last, started, frames } while walking
+  let stillTimer = null;
   let pending = false;
   // One frame for any number of moves in between.
   const render = () => {
@@ -164,29 +187,100 @@ export function createView(canvas, width, height, pixelRatio) {
     render();
   };
   resize(width, height);
+
+  // The stand-in shown while moving, the preview proper once still.
+  const moving = (on) => {
+    if (standIn && model !== standIn) {
+      standIn.visible = on;
+      model.visible = !on;
+    }
+  };
+  const movedNow = () => {
+    touched = true;
+    moving(true);
+    clearTimeout(stillTimer);
+    stillTimer = setTimeout(() => {
+      if (!walking?.ticking) {
+        moving(false);
+        render();
+      }
+    }, stillMs);
+  };
+  const aim = () => {
+    camera.rotation.set(walking.angles.pitch, walking.angles.yaw, 0, 'YXZ');
+  };
+  const startWalking = () => {
+    if (walking)
+      return;
+    walking = { angles: anglesOf(camera.getWorldDirection(new THREE.Vector3()).toArray()), held: [], fast: false,
+                ticking: false, last: 0, started: 0, frames: 0 };
+  };
+  // One frame of a walk: the camera moved by the time since the last.
+  const tick = () => {
+    if (!walking?.ticking)
+      return;
+    const now = performance.now();
+    const move = movement(walking.held);
+    const distance = walkSpeed(orbit.size || 1, walking.fast) * Math.min(now - walking.last, 250) / 1000;
+    walking.last = now;
+    camera.position.fromArray(stepped(camera.position.toArray(), walking.angles, move, distance));
+    aim();
+    movedNow();
+    renderer.render(scene, camera);
+    walking.frames += 1;
+    if (move.some(Boolean)) {
+      requestAnimationFrame(tick);
+      return;
+    }
+    walking.ticking = false;
+    onWalked({ frames: walking.frames, seconds: (now - walking.started) / 1000 });
+    walking.started = 0;
+  };
   return {
     // Shows a level and resolves once its first frame is drawn; `timings`
     // then says how long reading it, compiling its shaders and its first
     // frame took, in milliseconds.
-    async show(glb) {
+    // With `firstFrame`, the level's copy of few triangles, kept to be
+    // drawn while walking once the preview proper has taken its place. A
+    // view that was turned, zoomed or walked keeps its camera.
+    async show(glb, firstFrame = false) {
       const started = performance.now();
       const shown = model;
       model = await loadModel(glb);
       const parsed = performance.now();
-      if (shown)
+      if (shown && shown === standIn && !firstFrame)
+        shown.visible = false;
+      else if (shown)
         scene.remove(shown);
+      const replaced = firstFrame ? standIn : null;
+      if (firstFrame)
+        standIn = model;
       scene.add(model);
-      orbit.frame(model);
+      if (!touched)
+        orbit.frame(model);
       // Shaders compile in the background where the browser can.
       await renderer.compileAsync(scene, camera);
       // Only now: the shaders that the two share stay made.
-      if (shown)
-        disposeModel(shown);
+      for (const old of [shown, replaced])
+        if (old && old !== standIn)
+          disposeModel(old);
       const compiled = performance.now();
       renderer.render(scene, camera);
       await frameShown(renderer.getContext());
       this.timings = { parse: Math.round(parsed - started), compile: Math.round(compiled - parsed),
                        frame: Math.round(performance.now() - compiled) };
+    },
+    // `glb`, a copy of few triangles, drawn while walking from now on.
+    async setStandIn(glb) {
+      const next = await loadModel(glb);
+      const old = standIn;
+      next.visible = Boolean(old?.visible);
+      scene.add(next);
+      standIn = next;
+      if (old && old !== model) {
+        scene.remove(old);
+        disposeModel(old);
+      }
     },
     // Shows a triangle in each form a level is drawn in, so that a level
     // shown later finds their shaders made and software WebGL's code for
@@ -211,11 +305,51 @@ export function createView(canvas, width, height, pixelRatio) {
     },
     resize,
     turn(dx, dy) {
+      touched = true;
       orbit.turn(dx, dy);
       render();
     },
     zoom(delta) {
+      touched = true;
       orbit.zoom(delta);
+      render();
+    },
+    // Walks while movement keys are held (`held`: their codes; `fast`:
+    // Shift), a frame at a time.
+    walkKeys(held, fast) {
+      if (held.length === 0 && !walking)
+        return;
+      startWalking();
+      Object.assign(walking, { held, fast });
+      if (walking.ticking || !movement(held).some(Boolean))
+        return;
+      walking.ticking = true;
+      walking.last = performance.now();
+      walking.started ||= walking.last;
+      walking.frames = walking.started === walking.last ? 0 : walking.frames;
+      requestAnimationFrame(tick);
+    },
+    // Looks around by a mouse movement of (dx, dy) pixels, walking.
+    look(dx, dy) {
+      startWalking();
+      walking.angles = looked(walking.angles, dx, dy);
+      aim();
+      movedNow();
+      render();
+    },
+    // Back to turning around the level, from where the walk left the camera.
+    stopWalking() {
+      if (!walking)
+        return;
+      walking = null;
+      orbit.from(camera);
+      render();
+    },
+    // The level framed as it first was, turning around it.
+    home() {
+      walking = null;
+      moving(false);
+      orbit.frame(model);
       render();
     },
     dispose() {

@@ -1,7 +1,8 @@
 // The 3D view's controls: its canvas, which drags turn and the wheel zooms,
-// drawn here or handed to a worker, and the worker started ahead of the
-// next level.
+// drawn here or handed to a worker; walking through the level with keys
+// and mouse; and the worker started ahead of the next level.
 import { canDraw, loadScript, page } from './page.js';
+import { isMoveKey, startsWalking, typingInto } from './walk.js';
 
 let input = null; // the view's canvas and what it turns
 
@@ -23,15 +24,26 @@ export function newCanvas(canvas = document.createElement('canvas')) {
   page.view.replaceChildren(canvas);
   page.view.hidden = false;
   page.unavailable.hidden = true;
-  const state = { canvas, target: null, last: null };
+  const state = { canvas, target: null, last: null, walking: false, held: new Set() };
   canvas.addEventListener('pointerdown', (event) => {
+    if (state.walking && event.pointerType === 'mouse')
+      lockPointer(canvas);
     state.last = [event.clientX, event.clientY];
     canvas.setPointerCapture(event.pointerId);
   });
   canvas.addEventListener('pointermove', (event) => {
+    if (document.pointerLockElement === canvas) {
+      state.target?.look(event.movementX, event.movementY);
+      return;
+    }
     if (!state.last)
       return;
-    state.target?.turn(event.clientX - state.last[0], event.clientY - state.last[1]);
+    const [dx, dy] = [event.clientX - state.last[0], event.clientY - state.last[1]];
+    // A finger always turns around the level.
+    if (state.walking && event.pointerType !== 'touch')
+      state.target?.look(dx, dy);
+    else
+      state.target?.turn(dx, dy);
     state.last = [event.clientX, event.clientY];
   });
   for (const type of ['pointerup', 'pointercancel'])
@@ -44,8 +56,79 @@ export function newCanvas(canvas = document.createElement('canvas')) {
   observer.observe(page.view);
   state.stop = () => observer.disconnect();
   input = state;
+  showWalking(false);
   return state;
 }
+
+// The mouse looks around without a button held, where the browser allows.
+function lockPointer(canvas) {
+  try {
+    canvas.requestPointerLock()?.catch?.(() => {});
+  } catch {
+    // Dragging looks around instead.
+  }
+}
+
+function showWalking(on) {
+  page.walk.hidden = !input;
+  page.walk.textContent = on ? 'Turn around the level (Esc)' : 'Walk through it (W A S D and the mouse)';
+}
+
+// Walking, or back to turning around the level.
+function setWalking(on) {
+  if (!input || input.walking === on)
+    return;
+  input.walking = on;
+  showWalking(on);
+  if (on)
+    return;
+  input.held.clear();
+  input.target?.walkKeys([], false);
+  input.target?.stopWalking();
+  if (document.pointerLockElement)
+    document.exitPointerLock();
+}
+
+page.walk.addEventListener('click', () => {
+  setWalking(!input?.walking);
+  if (input?.walking)
+    lockPointer(input.canvas);
+});
+
+// Keys typed into the page's inputs never move the view; the arrows and
+// Space scroll the page until a walk has started.
+document.addEventListener('keydown', (event) => {
+  if (!input?.target || typingInto(event.target) || event.ctrlKey || event.metaKey || event.altKey)
+    return;
+  if (event.code === 'Home') {
+    event.preventDefault();
+    setWalking(false);
+    input.target.home();
+  } else if (event.code === 'Escape') {
+    setWalking(false);
+  } else if (event.key === 'Shift' && input.walking) {
+    input.target.walkKeys([...input.held], true);
+  } else if (isMoveKey(event.code) && (input.walking || startsWalking(event.code))) {
+    event.preventDefault();
+    setWalking(true);
+    input.held.add(event.code);
+    input.target.walkKeys([...input.held], event.shiftKey);
+  }
+});
+document.addEventListener('keyup', (event) => {
+  if (input?.walking && (input.held.delete(event.code) || event.key === 'Shift'))
+    input.target?.walkKeys([...input.held], event.shiftKey);
+});
+// Keys let go of elsewhere are not seen: a walk stops with the page's focus.
+window.addEventListener('blur', () => {
+  input?.held.clear();
+  input?.target?.walkKeys([], false);
+});
+// Esc ends the pointer's lock before the page sees the key.
+document.addEventListener('pointerlockchange', () => {
+  if (!document.pointerLockElement)
+    setWalking(false);
+});
 
 // The view's size in CSS pixels, also while it is hidden: the width of the
 // page's column and the height its style gives it.
@@ -119,6 +202,7 @@ export function warmSpare() {
 export function dropViewer(sentence) {
   input?.stop();
   input = null;
+  showWalking(false);
   page.view.replaceChildren();
   page.view.hidden = true;
   page.unavailable.hidden = false;
@@ -134,7 +218,9 @@ export const drawingFailed = 'The 3D preview could not be drawn in this browser.
 export async function showLevel(preview) {
   const { createView } = await loadViewer();
   const state = newCanvas();
-  const view = createView(state.canvas, ...viewSize(), window.devicePixelRatio);
+  const view = createView(state.canvas, ...viewSize(), window.devicePixelRatio, ({ frames, seconds }) => {
+    document.body.dataset.walked = `${frames} frames in ${seconds.toFixed(2)} s`;
+  });
   state.target = view;
   state.canvas.addEventListener('webglcontextlost', (event) => {
     event.preventDefault();

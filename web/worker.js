@@ -5,6 +5,7 @@
 // material file until the page asks for them.
 import { convertSteps } from './steps.js';
 import { createView } from './view.js';
+import { viewCommands } from './view_commands.js';
 
 self.importScripts('meshwright.js');
 
@@ -13,7 +14,8 @@ let converter; // an instance started ahead of its level, by warming
 let view = null; // made when the page warms this worker up, or with its level
 let warming = null; // the view's warming up, while it lasts
 
-const viewOn = (canvas) => createView(canvas.canvas, canvas.width, canvas.height, canvas.pixelRatio);
+const viewOn = (canvas) => createView(canvas.canvas, canvas.width, canvas.height, canvas.pixelRatio,
+                                      (walked) => post({ step: 'walked', ...walked }));
 
 const post = (message, transfer = []) => self.postMessage(message, [...new Set(transfer)]);
 
@@ -34,19 +36,16 @@ async function onMessage(message) {
     post({ step: 'warm' });
   } else if (message.make === 'obj') {
     makeObj?.();
-  } else if (message.view === 'turn') {
-    view?.turn(message.dx, message.dy);
-  } else if (message.view === 'zoom') {
-    view?.zoom(message.delta);
-  } else if (message.view === 'resize') {
-    view?.resize(message.width, message.height);
+  } else if (message.view) {
+    if (viewCommands.includes(message.view))
+      view?.[message.view](...message.args);
   } else {
     const { file, trees, preview, canvas } = message;
-    const draw = (canvas || view) && (async (glb) => {
+    const draw = (canvas || view) && (async (glb, firstFrame) => {
       // A level that comes while the view warms up waits for it.
       await warming;
       view ??= viewOn(canvas);
-      await view.show(glb);
+      await view.show(glb, firstFrame);
       return view;
     });
     // Each instance serves one level: a later one (for the .zip) starts its

@@ -14,6 +14,7 @@ const { describeTextures } = await import(`${page}/textures.js`);
 const { collision, gameIn } = await import(`${page}/files.js`);
 const { triangleCount } = await import(`${page}/preview.js`);
 const { encodeGlb } = await import(`${page}/glb.js`);
+const walk = await import(`${page}/walk.js`);
 const { convertSteps, refine } = await import(`${page}/steps.js`);
 
 // A binary glTF file of `json` alone.
@@ -161,12 +162,13 @@ test('a level of many triangles shows every so many first, then its preview prop
     return encodeGlb([{ positions, texCoords: new Float32Array((triangles + 2) * 2), indices, material: 0 }],
                      { materials: [{ pbrMetallicRoughness: { baseColorFactor: [1, 1, 1, 1] } }] }, []);
   };
-  for (const [triangles, drawn, refined] of [[10000, [3334, 10000], [10000]], [4096, [4096], []]]) {
+  for (const [triangles, drawn, refined] of [[10000, [3334, 10000, 'walking: true'], [10000]], [4096, [4096], []]]) {
     // The report comes from a conversion of its own, after the first frame.
     globalThis.openConverter = async () => ({ plan: () => [], toGlb: (verbose) => ({ status: 0, name: 'l',
       console: verbose === 'report only' ? 'report\n' : '', glb: strip(triangles), textures: [] }) });
     const shown = [];
-    const view = { timings: {}, frameTime: () => 100, show: async (glb) => { shown.push(triangleCount(glb)); } };
+    const view = { timings: {}, frameTime: () => 100, show: async (glb) => { shown.push(triangleCount(glb)); },
+                   setStandIn: async (glb) => { shown.push(`walking: ${triangleCount(glb) <= 4096}`); } };
     const posted = [];
     await convertSteps(new File([new Uint8Array(4)], 'l.bsp'), [], true, (message) => posted.push(message),
                        async (glb) => { await view.show(glb); return view; });
@@ -179,6 +181,35 @@ test('a level of many triangles shows every so many first, then its preview prop
       (message) => message.console ?? message.step), ['shown', 'report\n']);
   }
   delete globalThis.openConverter;
+});
+
+test('walking: keys, speed, looking and steps', () => {
+  const rounded = (values) => values.map((value) => Math.round(value * 1e6) / 1e6 + 0);
+  const near = (actual, expected) => assert.deepEqual(rounded(actual), rounded(expected));
+  // Held keys: [forward, right, up]; opposites cancel; Shift is not a key of its own.
+  for (const [held, move] of [[['KeyW', 'ArrowRight'], [1, 1, 0]], [['KeyW', 'KeyS', 'KeyA'], [0, -1, 0]],
+                              [['Space', 'KeyC', 'KeyQ', 'ShiftLeft'], [0, 0, -1]]])
+    assert.deepEqual(walk.movement(held), move);
+  assert.deepEqual([walk.startsWalking('KeyD'), walk.startsWalking('ArrowUp'), walk.isMoveKey('ArrowUp')],
+                   [true, false, true]);
+  // A level is crossed in 8 s, 2 s with Shift.
+  assert.deepEqual([walk.walkSpeed(400, false), walk.walkSpeed(400, true)], [50, 200]);
+  // Yaw 0 looks along -z; right is +x; up is +y; a diagonal is no faster.
+  const level = { yaw: 0, pitch: 0 };
+  near(walk.stepped([1, 2, 3], level, [1, 0, 0], 2), [1, 2, 1]);
+  near(walk.stepped([1, 2, 3], level, [0, 1, 1], Math.SQRT2), [2, 3, 3]);
+  near(walk.stepped([0, 0, 0], { yaw: Math.PI / 2, pitch: Math.PI / 6 }, [1, 1, 0], 2 * Math.SQRT2),
+       [-Math.sqrt(3), 1, -2]);
+  // Looking: the mouse turns left and right without end, up and down short of vertical.
+  const turned = walk.looked(level, -Math.PI / 0.004, 1e6);
+  near([turned.yaw, turned.pitch], [Math.PI, -(Math.PI / 2 - 0.01)]);
+  // Angles read back from a direction, as when a walk starts from turning around.
+  const angles = walk.anglesOf([-1, 1, 0]);
+  near(walk.stepped([0, 0, 0], angles, [1, 0, 0], Math.SQRT2), [-1, 1, 0]);
+  // Keys typed into the page's inputs are theirs.
+  const target = (selector) => ({ closest: (query) => (query.split(', ').includes(selector) ? {} : null) });
+  assert.deepEqual(['input', 'select', 'canvas'].map((element) => walk.typingInto(target(element))), [true, true, false]);
+  assert.equal(walk.typingInto(null), false);
 });
 
 test('a rejected level stops at "failed"', async () => {
