@@ -916,6 +916,47 @@ TEST(SafeOutput, DevicesAndFifosGetNoMaterialFileBeside)
 #endif
 }
 
+// A pipe or file handed over as an open file's link ("/dev/fd/N",
+// "/proc/self/fd/N", a shell's ">(...)") is written as it is, with no
+// material file beside it; standard output itself, where the console's
+// lines go, is refused.
+TEST(SafeOutput, StreamsByAnyName)
+{
+#if !defined(__linux__)
+    GTEST_SKIP() << "open files' links are Linux's";
+#else
+    const std::string level = one_triangle_level("wall");
+    const Converted fresh = converted(level);
+    const auto obj_naming = [&](const std::string& material) {
+        std::string obj = fresh.obj;
+        const size_t at = obj.find("mtllib out.mtl");
+        return obj.replace(at + 7, 7, material);
+    };
+    struct Case {
+        const char* name;
+        std::vector<std::string> argv;
+        RunOptions options;
+        Outcome expected;
+    };
+    const Case cases[] = {
+        {"a pipe by its descriptor",
+         {"sh", "-c", "\"$0\" in.bsp /proc/self/fd/3 3>&1 >console.txt | cat > piped.obj", MESHWRIGHT_EXE},
+         {.program = "/bin/sh"},
+         {"", "", 0, {{"in.bsp", level}, {"console.txt", fresh.closing_line}, {"piped.obj", obj_naming("3.mtl")}}}},
+        {"standard error, a file", {"meshwright", "in.bsp", "/proc/self/fd/2"}, {},
+         {fresh.closing_line, obj_naming("2.mtl"), 0, {{"in.bsp", level}}}},
+        {"standard output", {"meshwright", "in.bsp", "/proc/self/fd/1"}, {},
+         {fresh.closing_line + exception_line(messages::output_is_standard_output), "", 1, {{"in.bsp", level}}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        put_files(dir, {{"in.bsp", level}});
+        EXPECT_EQ(run_in(dir, c.argv, c.options), c.expected);
+    }
+#endif
+}
+
 // On Windows, a file that another program holds open without letting it be
 // deleted (a viewer, say) cannot be moved: the run fails before it changed
 // anything, and the previous pair stays whole.

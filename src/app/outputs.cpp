@@ -52,8 +52,9 @@ std::optional<TextureReport> write_obj_outputs(const BspData& level, const fs::p
 {
     const fs::path material = material_file_name(output);
     // Windows' device names (NUL, CON, ...) name one device in every folder,
-    // and there is no "beside" for a device.
-    const bool beside = !file_system::names_reserved_device(output.filename());
+    // and there is no "beside" for a device, nor for a stream that a shell
+    // handed over (/dev/stderr, /dev/fd/3).
+    const bool beside = !file_system::names_reserved_device(output.filename()) && !reached_through_open_file(output);
     if (beside && !level_file.empty() && same_file(material, level_file))
         throw messages::material_replaces_input;
     if (beside && same_file(material, output))

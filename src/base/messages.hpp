@@ -28,6 +28,10 @@ inline constexpr const char* material_replaces_input = "Input file would be over
 
 // Writing a binary glTF file.
 inline constexpr const char* unopenable_gltf = "Unable to open glTF file for output";
+// An output that is standard output itself (/dev/stdout, /dev/fd/1): the
+// console's lines go there too and would be mixed into the model.
+inline constexpr const char* output_is_standard_output =
+    "Unable to write the output to standard output, where the console's lines go: name a file or a pipe of its own";
 inline constexpr const char* unwritable_gltf = "Unable to write glTF file";
 
 // Anywhere.

@@ -79,7 +79,17 @@ FILE* create_scratch(const Folder& folder, const fs::path& name, CreateError& er
 
 // Opens an existing device or FIFO for writing. A FIFO is given a few
 // seconds for a reader to come, so that a run never waits without end.
-FILE* open_special(const Folder& folder, const fs::path& name, bool fifo);
+// With `through_link`, `name` is an open file's own link (a pipe's by
+// /proc/PID/fd/N), which is opened as the file it leads to.
+FILE* open_special(const Folder& folder, const fs::path& name, bool fifo, bool through_link = false);
+
+// The state of the file that `name`, an open file's own link, leads to.
+FileState inspect_through_link(const Folder& folder, const fs::path& name);
+
+// Whether `state` is the file, pipe or terminal of standard output, where
+// the console's lines go: a model written there would be mixed with them.
+// The null device is none of these.
+bool is_standard_output(const FileState& state);
 
 // The longest file name the folder takes; 0 when unknown.
 size_t max_name_length(const Folder& folder);

@@ -286,9 +286,32 @@ FILE* create_scratch(const Folder& folder, const fs::path& name, CreateError& er
     return stream_of(file, "w+b");
 }
 
-FILE* open_special(const Folder& folder, const fs::path& name, bool fifo)
+FileState inspect_through_link(const Folder& folder, const fs::path& name)
 {
-    const int flags = O_WRONLY | O_NOFOLLOW | O_CLOEXEC;
+    struct stat info {};
+    FileState state;
+    if (fstatat(descriptor(folder), name.c_str(), &info, 0) != 0)
+        return state;
+    state.exists = true;
+    state.regular = S_ISREG(info.st_mode);
+    state.fifo = S_ISFIFO(info.st_mode);
+    state.writable = faccessat(descriptor(folder), name.c_str(), W_OK, 0) == 0;
+    state.owner = info.st_uid;
+    state.group = info.st_gid;
+    state.identity = {info.st_dev, info.st_ino, 0};
+    return state;
+}
+
+bool is_standard_output(const FileState& state)
+{
+    struct stat out {};
+    return state.exists && fstat(STDOUT_FILENO, &out) == 0 && std::get<0>(state.identity) == out.st_dev &&
+           std::get<1>(state.identity) == out.st_ino && !(S_ISCHR(out.st_mode) && !isatty(STDOUT_FILENO));
+}
+
+FILE* open_special(const Folder& folder, const fs::path& name, bool fifo, bool through_link)
+{
+    const int flags = O_WRONLY | O_CLOEXEC | (through_link ? 0 : O_NOFOLLOW);
     if (!fifo)
         return stream_of(openat(descriptor(folder), name.c_str(), flags), "wb");
     // Opening a FIFO for writing waits for a reader; without blocking, it

@@ -157,7 +157,18 @@ FILE* create_scratch(const Folder& folder, const fs::path& name, CreateError& er
     return stream_of(handle, path, true);
 }
 
-FILE* open_special(const Folder& folder, const fs::path& name, bool)
+FileState inspect_through_link(const Folder&, const fs::path&)
+{
+    return {};
+}
+
+bool is_standard_output(const FileState&)
+{
+    // Windows has no name for standard output that a path reaches.
+    return false;
+}
+
+FILE* open_special(const Folder& folder, const fs::path& name, bool, bool)
 {
     return _wfopen(names_reserved_device(name) ? name.c_str() : folder.path_of(name).c_str(), L"wb");
 }

@@ -56,6 +56,40 @@ fs::path place_of(const fs::path& path)
 
 } // namespace
 
+// Whether `folder` is a process's folder of open files, "/proc/PID/fd".
+bool is_open_files_folder(const fs::path& folder)
+{
+    return folder.filename() == "fd" && folder.parent_path().parent_path() == "/proc";
+}
+
+bool is_open_file_link([[maybe_unused]] const fs::path& path)
+{
+#if defined(__linux__)
+    std::error_code error;
+    return is_open_files_folder(path.parent_path()) && is_link(path) &&
+           !fs::read_symlink(path, error).has_root_path() && !error;
+#else
+    return false;
+#endif
+}
+
+bool reached_through_open_file([[maybe_unused]] const fs::path& path)
+{
+#if defined(__linux__)
+    fs::path current = path;
+    for (int hop = 0; hop < max_link_hops; ++hop) {
+        std::error_code error;
+        if (is_open_files_folder(fs::weakly_canonical(fs::absolute(current, error).parent_path(), error)))
+            return true;
+        const fs::path link = fs::read_symlink(current, error);
+        if (error)
+            return false;
+        current = current.parent_path() / link;
+    }
+#endif
+    return false;
+}
+
 std::optional<fs::path> follow_links(const fs::path& path)
 {
     // A path that ends in a separator names no file; it is left for the
@@ -89,6 +123,12 @@ std::optional<fs::path> follow_links(const fs::path& path)
         }
         const fs::path next = resolved / part;
         if (!is_link(next)) {
+            resolved = next;
+            continue;
+        }
+        if (is_open_file_link(next)) {
+            if (!ahead.empty())
+                return std::nullopt;
             resolved = next;
             continue;
         }

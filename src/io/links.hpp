@@ -15,6 +15,17 @@ namespace meshwright {
 // and for ".." after a name that is no folder (a link that leads nowhere).
 std::optional<std::filesystem::path> follow_links(const std::filesystem::path& path);
 
+// Whether `path` is an open file's own link that names no path, such as a
+// pipe's or a socket's "/proc/PID/fd/N" (also reached as "/dev/fd/N" or a
+// shell's process substitution): the system reaches the open file through
+// it, so it is the file itself.
+bool is_open_file_link(const std::filesystem::path& path);
+
+// Whether `path` leads through an open file's link, such as "/dev/stderr"
+// or "/dev/fd/3", whatever the file it leads to: a stream that a shell
+// handed over, with no folder to put other files beside.
+bool reached_through_open_file(const std::filesystem::path& path);
+
 // Whether the two paths name the same file: the same file when both exist,
 // otherwise the same place once links and "." or ".." are resolved (on
 // Windows, in any case of letters).

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/messages.hpp"
 #include "base/portability.hpp"
 #include "io/interrupts.hpp"
 #include "io/links.hpp"
@@ -77,13 +78,21 @@ void OutputFile::open(const char* open_failure)
     // held: its number is then given to no other file while the run lives.
     replaced_held_ = file_system::hold(folder_, name_);
     replaced_ = file_system::inspect(folder_, name_);
+    // A pipe or socket reached by its open file's link is written as any
+    // FIFO is; a regular file reached that way was followed to its name.
+    const bool through_link = replaced_.link && is_open_file_link(destination_);
+    if (through_link)
+        replaced_ = file_system::inspect_through_link(folder_, name_);
     // A link left after the last hop (a loop) is no file to write.
-    if (replaced_.link || (replaced_.exists && !replaced_.writable))
+    if ((replaced_.link && !through_link) || (replaced_.exists && !replaced_.writable) ||
+        (through_link && replaced_.regular))
         throw open_failure;
+    if (file_system::is_standard_output(replaced_))
+        throw messages::output_is_standard_output;
     if (replaced_.exists && !replaced_.regular) {
         // Devices and FIFOs cannot be replaced, only written.
         if (!file_system::may_use_planted(folder_, name_) ||
-            !(stream_ = file_system::open_special(folder_, name_, replaced_.fifo)))
+            !(stream_ = file_system::open_special(folder_, name_, replaced_.fifo, through_link)))
             throw open_failure;
         return;
     }
