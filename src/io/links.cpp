@@ -54,13 +54,15 @@ fs::path place_of(const fs::path& path)
     return place;
 }
 
-} // namespace
-
+#if defined(__linux__)
 // Whether `folder` is a process's folder of open files, "/proc/PID/fd".
 bool is_open_files_folder(const fs::path& folder)
 {
     return folder.filename() == "fd" && folder.parent_path().parent_path() == "/proc";
 }
+#endif
+
+} // namespace
 
 bool is_open_file_link([[maybe_unused]] const fs::path& path)
 {
