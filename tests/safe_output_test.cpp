@@ -375,6 +375,16 @@ TEST(SafeOutput, DestinationsTheCallerMayNotWriteAreRefused)
              messages::unopenable_obj},
             {"name longer than the folder takes", {"in.bsp", std::string(252, 'n') + ".obj"}, writable_folder,
              messages::unopenable_obj},
+            {"'..' out of a folder the caller may not search",
+             {"in.bsp", "a/b/../o.obj"},
+             [&](const TempDir& dir) {
+                 writable_folder(dir);
+                 fs::create_directories(dir.path("a/b"));
+                 fs::permissions(dir.path("a"), fs::perms(0777));
+                 // Its names may be read, not looked up.
+                 fs::permissions(dir.path("a/b"), fs::perms(0666));
+             },
+             messages::unopenable_obj},
         },
         {.user = other_user});
 #endif

@@ -83,6 +83,10 @@ FILE* create_scratch(const Folder& folder, const fs::path& name, CreateError& er
 // /proc/PID/fd/N), which is opened as the file it leads to.
 FILE* open_special(const Folder& folder, const fs::path& name, bool fifo, bool through_link = false);
 
+// Whether this process may look up names in `folder` (search permission),
+// as the system asks of each folder a path passes through.
+bool may_search(const fs::path& folder);
+
 // The state of the file that `name`, an open file's own link, leads to.
 FileState inspect_through_link(const Folder& folder, const fs::path& name);
 

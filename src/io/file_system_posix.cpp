@@ -286,6 +286,11 @@ FILE* create_scratch(const Folder& folder, const fs::path& name, CreateError& er
     return stream_of(file, "w+b");
 }
 
+bool may_search(const fs::path& folder)
+{
+    return faccessat(AT_FDCWD, folder.c_str(), X_OK, AT_EACCESS) == 0;
+}
+
 FileState inspect_through_link(const Folder& folder, const fs::path& name)
 {
     struct stat info {};

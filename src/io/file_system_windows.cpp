@@ -157,6 +157,11 @@ FILE* create_scratch(const Folder& folder, const fs::path& name, CreateError& er
     return stream_of(handle, path, true);
 }
 
+bool may_search(const fs::path&)
+{
+    return true;
+}
+
 FileState inspect_through_link(const Folder&, const fs::path&)
 {
     return {};

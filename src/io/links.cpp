@@ -113,11 +113,12 @@ std::optional<fs::path> follow_links(const fs::path& path)
             continue;
         if (part == ".." && !resolved.empty() && resolved.filename() != ".." && resolved != resolved.root_path()) {
 #if !defined(_WIN32)
-            // As the system does: ".." leaves a folder that is there, and a
-            // link that leads nowhere ends the path. (Windows takes ".." out
-            // of a path by its letters alone.)
+            // As the system does: ".." leaves a folder that is there and
+            // that the caller may search, and a link that leads nowhere ends
+            // the path. (Windows takes ".." out of a path by its letters
+            // alone.)
             std::error_code error;
-            if (!fs::is_directory(fs::symlink_status(resolved, error)))
+            if (!fs::is_directory(fs::symlink_status(resolved, error)) || !file_system::may_search(resolved))
                 return std::nullopt;
 #endif
             resolved = resolved.parent_path();
