@@ -343,6 +343,9 @@ LevelPlan level_of_shape(const std::string& shape)
     } else if (shape == "large_textures") {
         add_vertices(plan, random, 65536);
         add_surfaces(plan, random, 300, 2, 10, false, 300);
+    } else if (shape == "huge_textures") {
+        add_vertices(plan, random, 65536);
+        add_surfaces(plan, random, 16, 2, 10, false, 16);
     } else if (shape == "missing_textures") {
         add_vertices(plan, random, 65536);
         add_surfaces(plan, random, 1000, 2, 10, false, 1000);
@@ -372,7 +375,7 @@ int main(int argc, char** argv)
     using namespace meshwright;
     if (argc != 3) {
         std::cerr << "usage: make_big_level benchmark|one_triangle_surfaces|one_big_surface|degenerate|small_triangles|"
-                     "over_preview_budget|textured|missing_textures|large_textures|realistic|realistic_textured|game OUTPUT\n";
+                     "over_preview_budget|textured|missing_textures|large_textures|huge_textures|realistic|realistic_textured|game OUTPUT\n";
         return 2;
     }
     try {
@@ -386,6 +389,8 @@ int main(int argc, char** argv)
             write_bitmaps(textures, bitmap_count, bitmap_size, 31);
         else if (std::string(argv[1]) == "large_textures")
             write_bitmaps(textures, 300, 1024, 255);
+        else if (std::string(argv[1]) == "huge_textures")
+            write_bitmaps(textures, 16, 4096, 255);
         else if (std::string(argv[1]) == "realistic_textured")
             write_bitmaps(textures, texture_count, bitmap_size, 31);
     } catch (const std::exception& error) {

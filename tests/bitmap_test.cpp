@@ -3,6 +3,9 @@
 // much or lie about themselves decode to nothing, without reading past what
 // they hold.
 #include <cstring>
+#include <chrono>
+#include <thread>
+#include <mutex>
 #include <filesystem>
 #include <fstream>
 
@@ -291,6 +294,71 @@ TEST(Textures, EachIsEmbeddedOrToldWhyNot)
     find_textures(dir.root(), names, 2, outcomes, [&](std::optional<GlbTexture> texture) { found.push_back(!!texture); });
     EXPECT_EQ(outcomes, (std::vector<TextureOutcome>{embedded, unreadable, unreadable, not_found}));
     EXPECT_EQ(found, (std::vector<bool>{true, false, false, false}));
+}
+
+// However many threads there are, the images being made and waiting hold
+// no more than the budget together: two of 45 % each at a time, not more,
+// not fewer; one larger than the budget alone; all in the names' order.
+// The TextureFolder's estimate is what the CLI budgets by.
+TEST(Textures, MadeWithinTheMemoryBudgetWhateverTheThreads)
+{
+    constexpr uint64_t budget = texture_memory_budget;
+    struct Row {
+        std::vector<uint64_t> memory;
+        uint64_t most_held;
+        int most_at_once;
+    };
+    const Row rows[] = {
+        {std::vector<uint64_t>(8, budget * 45 / 100), 2 * (budget * 45 / 100), 2},
+        {{2 * budget, budget / 10, budget / 10}, 2 * budget, 2},
+    };
+    for (const Row& row : rows) {
+        std::vector<std::string> names;
+        for (size_t i = 0; i < row.memory.size(); ++i)
+            names.push_back(std::to_string(i));
+        std::mutex mutex;
+        uint64_t held = 0;
+        uint64_t most_held = 0;
+        int at_once = 0;
+        int most_at_once = 0;
+        std::vector<std::string> taken;
+        std::vector<TextureOutcome> outcomes;
+        const auto memory = [&](const std::string& name) { return row.memory[std::stoul(name)]; };
+        make_textures(
+            names, 16, outcomes,
+            [&](std::optional<GlbTexture> texture) {
+                const std::lock_guard lock(mutex);
+                const std::string name(texture->png.begin(), texture->png.end());
+                held -= memory(name);
+                taken.push_back(name);
+            },
+            [&](const std::string& name, TextureOutcome& outcome) {
+                {
+                    const std::lock_guard lock(mutex);
+                    held += memory(name);
+                    most_held = std::max(most_held, held);
+                    most_at_once = std::max(most_at_once, ++at_once);
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(30));
+                const std::lock_guard lock(mutex);
+                --at_once;
+                outcome = TextureOutcome::embedded;
+                return GlbTexture{std::vector<uint8_t>(name.begin(), name.end()), false};
+            },
+            memory);
+        EXPECT_EQ(taken, names);
+        EXPECT_EQ(most_held, row.most_held);
+        EXPECT_EQ(most_at_once, row.most_at_once);
+    }
+    // A 4096 x 4096 bitmap of 24 bits: its file and eight bytes a pixel.
+    TempDir dir;
+    const BmpKind kind{"24-bit", 40, 24};
+    std::vector<uint8_t> head = bmp_file(test_picture(4, 4, kind), kind);
+    head = patched(patched(head, 18, 4096), 22, 4096);
+    write_file(dir.path("big.bmp"), head);
+    TextureFolder folder(dir.root());
+    EXPECT_EQ(folder.memory("big"), head.size() + 8 * 4096 * 4096);
+    EXPECT_EQ(folder.memory("missing"), 0u);
 }
 
 // The cache is seen through files changed after they were asked for: one

@@ -61,13 +61,14 @@ void find_textures(const std::filesystem::path& folder, const std::vector<std::s
                    std::vector<TextureOutcome>& outcomes, const TextureTaker& take)
 {
     TextureFolder bitmaps(folder);
-    make_textures(names, threads, outcomes, take, [&](const std::string& name, TextureOutcome& outcome) {
-        return texture_of(bitmaps.read(name), outcome);
-    });
+    make_textures(
+        names, threads, outcomes, take,
+        [&](const std::string& name, TextureOutcome& outcome) { return texture_of(bitmaps.read(name), outcome); },
+        [&](const std::string& name) { return bitmaps.memory(name); });
 }
 
 void make_textures(const std::vector<std::string>& names, unsigned threads, std::vector<TextureOutcome>& outcomes,
-                   const TextureTaker& take, const TextureMaker& make)
+                   const TextureTaker& take, const TextureMaker& make, const TextureMemory& memory)
 {
     outcomes.assign(names.size(), TextureOutcome::not_found);
     const unsigned wanted = threads > 0 ? threads : std::max(1u, std::thread::hardware_concurrency());
@@ -79,6 +80,8 @@ void make_textures(const std::vector<std::string>& names, unsigned threads, std:
     std::map<size_t, std::optional<GlbTexture>> made;
     size_t next = 0;  // the next name to make
     size_t taken = 0; // names handed to `take`
+    std::vector<std::optional<uint64_t>> held(names.size()); // each image's memory, until taken
+    uint64_t holding = 0;                                    // theirs together
     bool stopped = false;
     std::exception_ptr failure;
     const auto stop = [&](std::exception_ptr error) {
@@ -87,10 +90,20 @@ void make_textures(const std::vector<std::string>& names, unsigned threads, std:
         stopped = true;
         changed.notify_all();
     };
-    const auto may_make = [&] { return !stopped && next < names.size() && next < taken + window; };
+    const auto affordable = [&](size_t i) {
+        if (!memory)
+            return true;
+        if (!held[i])
+            held[i] = memory(names[i]);
+        return i == taken || holding == 0 || holding + *held[i] <= texture_memory_budget;
+    };
+    const auto may_make = [&] {
+        return !stopped && next < names.size() && next < taken + window && affordable(next);
+    };
     // Makes the next texture, the lock released meanwhile.
     const auto make_next = [&](std::unique_lock<std::mutex>& lock) {
         const size_t i = next++;
+        holding += held[i].value_or(0);
         lock.unlock();
         TextureOutcome outcome = TextureOutcome::not_found;
         std::optional<GlbTexture> texture;
@@ -144,6 +157,7 @@ void make_textures(const std::vector<std::string>& names, unsigned threads, std:
                     break;
                 }
                 lock.lock();
+                holding -= held[taken].value_or(0);
                 ++taken;
                 changed.notify_all();
             } else if (may_make()) {

@@ -29,6 +29,9 @@ inline constexpr uint64_t max_bitmap_pixels = uint64_t{1} << 24;
 inline constexpr size_t bmp_head_bytes = 14 + 124;
 uint64_t bmp_bytes_needed(std::span<const uint8_t> head);
 
+// How many pixels a BMP file's header claims; 0 as for bmp_bytes_needed().
+uint64_t bmp_pixels(std::span<const uint8_t> head);
+
 // Decodes a Windows bitmap: the 12-byte header and the 40-, 108- and
 // 124-byte ones; 1, 4 and 8-bit palettes, 16 bits (5-5-5 or bit fields),
 // 24 and 32 bits (alpha only where an alpha mask says so), rows bottom-up or

@@ -163,6 +163,12 @@ uint64_t bmp_bytes_needed(std::span<const uint8_t> head)
     return layout ? layout->bytes_needed() : 0;
 }
 
+uint64_t bmp_pixels(std::span<const uint8_t> head)
+{
+    const std::optional<BmpLayout> layout = layout_of(head);
+    return layout ? uint64_t{layout->width} * layout->height : 0;
+}
+
 std::optional<Bitmap> decode_bmp(std::span<const uint8_t> file)
 {
     const std::optional<BmpLayout> layout = layout_of(file.first(std::min(file.size(), bmp_head_bytes)));

@@ -198,4 +198,19 @@ TextureFile TextureFolder::read(std::string_view name)
     return found ? read_texture_file(*found) : TextureFile{};
 }
 
+uint64_t TextureFolder::memory(std::string_view name)
+{
+    const std::optional<fs::path> found = find(name);
+    const std::optional<fs::path> file = found ? follow_links(*found) : std::nullopt;
+    if (!file)
+        return 0;
+    ReadOnlyFile bitmap(*file);
+    std::vector<uint8_t> head;
+    if (!bitmap.opened() || !bitmap.read(head, static_cast<size_t>(std::min<uint64_t>(bitmap.size(), bmp_head_bytes))))
+        return 0;
+    // Decoded to four bytes a pixel, then kept in three or four, and a PNG
+    // image of about as many: eight bytes a pixel, at most.
+    return bitmap.size() + 8 * std::min(bmp_pixels(head), max_bitmap_pixels);
+}
+
 } // namespace meshwright

@@ -48,6 +48,11 @@ class TextureFolder {
     // found is read as by read_texture_file().
     TextureFile read(std::string_view name);
 
+    // About the most memory that making the texture of `name` holds at
+    // once, from its bitmap's size and header: its file, its pixels as
+    // decoded and its PNG image. 0 for a name without a bitmap.
+    uint64_t memory(std::string_view name);
+
   private:
     std::optional<std::filesystem::path> find(std::string_view name);
     std::optional<std::filesystem::path> entry_but_for_case(const std::filesystem::path& folder,
