@@ -6,7 +6,9 @@
 #include <unistd.h>
 #endif
 
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <filesystem>
 #include <string>
@@ -14,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "io/file_system.hpp"
+#include "io/interrupts.hpp"
 #include "io/links.hpp"
 #include "obj/ordered_writer.hpp"
 #include "temp_dir.hpp"
@@ -93,6 +96,36 @@ TEST(Links, PathsResolveAsTheSystemResolvesThem)
     };
     for (const Case& c : cases)
         EXPECT_EQ(follow_links(c.path), c.resolved) << c.path;
+#endif
+}
+
+// A fault signal that the process handles already (a sanitizer's SIGSEGV)
+// keeps its handler when the run takes over the interrupts; one left to the
+// default (SIGBUS here) is the run's. In a fresh process, where the run has
+// taken nothing yet.
+TEST(Interrupts, FaultHandlersInstalledBeforeStay)
+{
+#if defined(_WIN32)
+    GTEST_SKIP() << "Windows has no POSIX signals";
+#else
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            struct sigaction mine {};
+            mine.sa_handler = [](int) {};
+            sigemptyset(&mine.sa_mask);
+            struct sigaction left {};
+            left.sa_handler = SIG_DFL;
+            sigaction(SIGSEGV, &mine, nullptr);
+            sigaction(SIGBUS, &left, nullptr);
+            watch_interrupts();
+            struct sigaction segv {};
+            struct sigaction bus {};
+            sigaction(SIGSEGV, nullptr, &segv);
+            sigaction(SIGBUS, nullptr, &bus);
+            std::_Exit(segv.sa_handler == mine.sa_handler && bus.sa_handler != SIG_DFL ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "");
 #endif
 }
 
