@@ -451,11 +451,57 @@ TEST(SafeOutputFaults, UndoLeavesAnotherProgramsFiles)
 #endif
 }
 
+// After a run has swapped its files in, the old OBJ waits at its temporary
+// name to be removed. Another program's file that took that name meanwhile
+// is not the run's to remove: it stays.
+TEST(SafeOutputFaults, AnotherProgramsFileAtTheTemporaryNameStays)
+{
+#if !defined(__linux__)
+    GTEST_SKIP() << "strace stops the run between its steps";
+#else
+    if (!strace_available())
+        GTEST_SKIP() << "strace cannot run the program here";
+    const std::string level = one_triangle_level("wall");
+    const Converted fresh = converted(level);
+    const Files previous = {{"in.bsp", level}, {"out.obj", "previous obj\n"}, {"out.mtl", "previous mtl\n"}};
+    const std::vector<std::string> argv = {"meshwright", "in.bsp", "out.obj"};
+    // The last look at a temporary name is the one before the old OBJ goes.
+    int last_look = 0;
+    {
+        TempDir dir;
+        put_files(dir, previous);
+        RunningProgram run(dir, argv, {.strace = {"-e", "trace=newfstatat"}});
+        run.finish();
+        std::istringstream trace(run.trace());
+        int calls = 0;
+        for (std::string line; std::getline(trace, line);) {
+            if (line.starts_with("newfstatat(") && ++calls && line.find("\".meshwright-tmp-") != std::string::npos)
+                last_look = calls;
+        }
+        ASSERT_GT(last_look, 0) << run.trace();
+    }
+    TempDir dir;
+    put_files(dir, previous);
+    RunningProgram run(dir, argv, {.strace = {"-e", "trace=newfstatat", "-e",
+                                              "inject=newfstatat:delay_enter=1500000:when=" + std::to_string(last_look)}});
+    wait_until([&] { return read_file(dir.path("out.obj")) == fresh.obj && temporary_files(dir.root()).size() == 1; });
+    const std::vector<fs::path> waiting = temporary_files(dir.root());
+    ASSERT_EQ(waiting.size(), 1u);
+    put_files(dir, {{"theirs", "their file\n"}});
+    fs::rename(dir.path("theirs"), waiting[0]);
+    Outcome outcome = run.finish();
+    EXPECT_EQ(outcome.status, 0) << outcome.out;
+    EXPECT_EQ(outcome.files, (Files{{"in.bsp", level}, {"out.obj", fresh.obj}, {"out.mtl", fresh.mtl},
+                                    {waiting[0].filename().string(), "their file\n"}}));
+#endif
+}
+
 // Where files cannot be swapped (Windows; exfat, CIFS), each old file is
-// moved aside first. When another program makes a file at the OBJ's name in
-// that moment, the new OBJ cannot take its place and the old one cannot go
-// back: it keeps a name of its own, never the temporary prefix, and the
-// material file goes back whole.
+// moved aside first; where rename takes no flags at all, a file takes a
+// free name through a second hard link. When another program makes a file
+// at the OBJ's name in that moment, the new OBJ cannot take its place and
+// the old one cannot go back: it keeps a name of its own, never the
+// temporary prefix, and the material file goes back whole.
 TEST(SafeOutputFaults, MovedAsideFileThatCannotGoBackKeepsANameOfItsOwn)
 {
 #if defined(_WIN32)
@@ -468,38 +514,59 @@ TEST(SafeOutputFaults, MovedAsideFileThatCannotGoBackKeepsANameOfItsOwn)
     ASSERT_LT(fresh.mtl.size(), fresh.obj.size()) << "the material file goes first";
     const Files previous = {{"in.bsp", level}, {"out.obj", "previous obj\n"}, {"out.mtl", "previous mtl\n"}};
     const std::vector<std::string> argv = {"meshwright", "in.bsp", "out.obj"};
-    // Each file's swap (the first and fourth renameat2) fails as such file
-    // systems fail it; the run then looks at each file it moved aside.
-    const std::string cannot_swap = "inject=renameat2:error=EINVAL:when=1..4+3";
-    int looked_at_obj = 0;
-    {
+    struct Race {
+        const char* name;
+        std::string traced;  // the system calls strace sees
+        std::string failing; // how it makes them fail
+        std::string delayed; // the call held up while the other program acts
+        std::string delay;   // before or after it does its work
+        // The line of the call held up, and how many such lines come first.
+        std::function<bool(const std::string&)> held_up;
+        int skipped;
+    };
+    const Race races[] = {
+        // Each file's swap (the first and fourth renameat2) fails as such
+        // file systems fail it; the run then looks at each file it moved
+        // aside, the OBJ's second.
+        {"no swap", "renameat2,statx", "inject=renameat2:error=EINVAL:when=1..4+3", "statx", "delay_exit",
+         [](const std::string& line) { return line.find("\".meshwright-old-") != std::string::npos; }, 1},
+        // The OBJ's second name at the destination is held up.
+        {"no rename flags", "renameat2,linkat", "inject=renameat2:error=EINVAL", "linkat", "delay_enter",
+         [](const std::string& line) {
+             return line.find("\".meshwright-tmp-") != std::string::npos && line.find("\"out.obj\"") != std::string::npos;
+         },
+         0},
+    };
+    for (const Race& race : races) {
+        SCOPED_TRACE(race.name);
+        int held_up_call = 0;
+        {
+            TempDir dir;
+            put_files(dir, previous);
+            RunningProgram run(dir, argv, {.strace = {"-e", "trace=" + race.traced, "-e", race.failing}});
+            run.finish();
+            std::istringstream trace(run.trace());
+            int calls = 0;
+            int seen = 0;
+            for (std::string line; std::getline(trace, line) && held_up_call == 0;) {
+                if (line.starts_with(race.delayed + "(") && ++calls && race.held_up(line) && seen++ == race.skipped)
+                    held_up_call = calls;
+            }
+            ASSERT_GT(held_up_call, 0) << run.trace();
+        }
         TempDir dir;
         put_files(dir, previous);
-        RunningProgram run(dir, argv, {.strace = {"-e", "trace=renameat2,statx", "-e", cannot_swap}});
-        run.finish();
-        std::istringstream trace(run.trace());
-        int calls = 0;
-        int aside = 0;
-        for (std::string line; std::getline(trace, line) && aside < 2;) {
-            if (line.starts_with("statx(")) {
-                ++calls;
-                aside += line.find("\".meshwright-old-") != std::string::npos;
-            }
-        }
-        ASSERT_EQ(aside, 2) << run.trace();
-        looked_at_obj = calls;
+        RunningProgram run(dir, argv,
+                           {.strace = {"-e", "trace=" + race.traced, "-e", race.failing, "-e",
+                                       "inject=" + race.delayed + ":" + race.delay + "=1500000:when=" +
+                                           std::to_string(held_up_call)}});
+        wait_until([&] { return !fs::exists(dir.path("out.obj")); });
+        put_files(dir, {{"out.obj", "their obj\n"}});
+        Outcome outcome = run.finish();
+        EXPECT_EQ(outcome.out, fresh.closing_line + exception_line(messages::unwritable_obj));
+        EXPECT_EQ(take_kept_files(outcome.files), std::vector<std::string>{"previous obj\n"});
+        EXPECT_EQ(outcome.files, (Files{{"in.bsp", level}, {"out.obj", "their obj\n"}, {"out.mtl", "previous mtl\n"}}));
     }
-    TempDir dir;
-    put_files(dir, previous);
-    RunningProgram run(dir, argv,
-                       {.strace = {"-e", "trace=renameat2,statx", "-e", cannot_swap, "-e",
-                                   "inject=statx:delay_exit=1500000:when=" + std::to_string(looked_at_obj)}});
-    wait_until([&] { return !fs::exists(dir.path("out.obj")); });
-    put_files(dir, {{"out.obj", "their obj\n"}});
-    Outcome outcome = run.finish();
-    EXPECT_EQ(outcome.out, fresh.closing_line + exception_line(messages::unwritable_obj));
-    EXPECT_EQ(take_kept_files(outcome.files), std::vector<std::string>{"previous obj\n"});
-    EXPECT_EQ(outcome.files, (Files{{"in.bsp", level}, {"out.obj", "their obj\n"}, {"out.mtl", "previous mtl\n"}}));
 #endif
 }
 
