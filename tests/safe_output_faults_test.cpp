@@ -43,18 +43,34 @@ RunOptions signal_at(const std::string& syscall, int when, const char* signal_na
                        "inject=" + syscall + ":signal=" + signal_name + ":when=" + std::to_string(when)}};
 }
 
-// How often a clean run of `argv` on `files` calls `syscall`.
-int calls_of(const std::string& syscall, const Files& files, const std::vector<std::string>& argv)
+// The numbers (from 1) of the calls of `syscall` whose traced line
+// contains `text`, in a run of `argv` on `files`, with the `traced` calls
+// (`syscall` among them) and strace's `failing` injections into them.
+std::vector<int> calls_naming(const std::string& syscall, const std::string& text, const Files& files,
+                              const std::vector<std::string>& argv, const std::string& traced = "",
+                              const std::string& failing = "")
 {
     TempDir dir;
     put_files(dir, files);
-    RunningProgram run(dir, argv, {.strace = {"-e", "trace=" + syscall}});
+    std::vector<std::string> strace = {"-e", "trace=" + (traced.empty() ? syscall : traced)};
+    if (!failing.empty())
+        strace.insert(strace.end(), {"-e", failing});
+    RunningProgram run(dir, argv, {.strace = strace});
     run.finish();
-    const std::string trace = run.trace();
+    std::istringstream trace(run.trace());
+    std::vector<int> numbers;
     int calls = 0;
-    for (size_t at = trace.find(syscall + "("); at != std::string::npos; at = trace.find("\n" + syscall + "(", at + 1))
-        ++calls;
-    return calls;
+    for (std::string line; std::getline(trace, line);) {
+        if (line.starts_with(syscall + "(") && ++calls && line.find(text) != std::string::npos)
+            numbers.push_back(calls);
+    }
+    return numbers;
+}
+
+// How often a clean run of `argv` on `files` calls `syscall`.
+int calls_of(const std::string& syscall, const Files& files, const std::vector<std::string>& argv)
+{
+    return static_cast<int>(calls_naming(syscall, "", files, argv).size());
 }
 
 struct Interrupt {
@@ -466,20 +482,9 @@ TEST(SafeOutputFaults, AnotherProgramsFileAtTheTemporaryNameStays)
     const Files previous = {{"in.bsp", level}, {"out.obj", "previous obj\n"}, {"out.mtl", "previous mtl\n"}};
     const std::vector<std::string> argv = {"meshwright", "in.bsp", "out.obj"};
     // The last look at a temporary name is the one before the old OBJ goes.
-    int last_look = 0;
-    {
-        TempDir dir;
-        put_files(dir, previous);
-        RunningProgram run(dir, argv, {.strace = {"-e", "trace=newfstatat"}});
-        run.finish();
-        std::istringstream trace(run.trace());
-        int calls = 0;
-        for (std::string line; std::getline(trace, line);) {
-            if (line.starts_with("newfstatat(") && ++calls && line.find("\".meshwright-tmp-") != std::string::npos)
-                last_look = calls;
-        }
-        ASSERT_GT(last_look, 0) << run.trace();
-    }
+    const std::vector<int> looks = calls_naming("newfstatat", "\".meshwright-tmp-", previous, argv);
+    ASSERT_FALSE(looks.empty());
+    const int last_look = looks.back();
     TempDir dir;
     put_files(dir, previous);
     RunningProgram run(dir, argv, {.strace = {"-e", "trace=newfstatat", "-e",
@@ -520,40 +525,25 @@ TEST(SafeOutputFaults, MovedAsideFileThatCannotGoBackKeepsANameOfItsOwn)
         std::string failing; // how it makes them fail
         std::string delayed; // the call held up while the other program acts
         std::string delay;   // before or after it does its work
-        // The line of the call held up, and how many such lines come first.
-        std::function<bool(const std::string&)> held_up;
-        int skipped;
+        // What the call held up names, and how many such calls come first.
+        std::string naming;
+        size_t skipped;
     };
     const Race races[] = {
         // Each file's swap (the first and fourth renameat2) fails as such
         // file systems fail it; the run then looks at each file it moved
         // aside, the OBJ's second.
         {"no swap", "renameat2,statx", "inject=renameat2:error=EINVAL:when=1..4+3", "statx", "delay_exit",
-         [](const std::string& line) { return line.find("\".meshwright-old-") != std::string::npos; }, 1},
+         "\".meshwright-old-", 1},
         // The OBJ's second name at the destination is held up.
         {"no rename flags", "renameat2,linkat", "inject=renameat2:error=EINVAL", "linkat", "delay_enter",
-         [](const std::string& line) {
-             return line.find("\".meshwright-tmp-") != std::string::npos && line.find("\"out.obj\"") != std::string::npos;
-         },
-         0},
+         "\"out.obj\", 0)", 0},
     };
     for (const Race& race : races) {
         SCOPED_TRACE(race.name);
-        int held_up_call = 0;
-        {
-            TempDir dir;
-            put_files(dir, previous);
-            RunningProgram run(dir, argv, {.strace = {"-e", "trace=" + race.traced, "-e", race.failing}});
-            run.finish();
-            std::istringstream trace(run.trace());
-            int calls = 0;
-            int seen = 0;
-            for (std::string line; std::getline(trace, line) && held_up_call == 0;) {
-                if (line.starts_with(race.delayed + "(") && ++calls && race.held_up(line) && seen++ == race.skipped)
-                    held_up_call = calls;
-            }
-            ASSERT_GT(held_up_call, 0) << run.trace();
-        }
+        const std::vector<int> calls = calls_naming(race.delayed, race.naming, previous, argv, race.traced, race.failing);
+        ASSERT_GT(calls.size(), race.skipped);
+        const int held_up_call = calls[race.skipped];
         TempDir dir;
         put_files(dir, previous);
         RunningProgram run(dir, argv,
