@@ -198,16 +198,17 @@ async function openConverter(bytes, fileName, started = startConverter()) {
     // textures } with the file as one Uint8Array (null when none was
     // written), and what the converter did with each texture in the plan's
     // order, [{ name, outcome }], outcome being embedded, not_found or
-    // unreadable. With 'report only', just { console }: the file's bytes
-    // are not kept.
+    // unreadable.
     toGlb(verbose = true) {
-      if (verbose === 'report only')
-        return { console: run(true, [name + '.glb'], false, true, false).console };
       const result = run(verbose, [name + '.glb'], false, true);
       const file = result.files[name + '.glb'];
       const textures = converter.ccall('texture_outcomes', 'string', [], []).split('\n').filter(Boolean)
         .map((line) => ({ outcome: line.slice(0, line.indexOf('\t')), name: line.slice(line.indexOf('\t') + 1) }));
       return { console: result.console, status: result.status, name, glb: file && file.bytes(), textures };
+    },
+    // What "meshwright -v LEVEL NAME.glb" prints, the file's bytes not kept.
+    report() {
+      return run(true, [name + '.glb'], false, true, false).console;
     },
     // As "meshwright LEVEL NAME.obj": { console, status, obj, mtl } with the
     // files as lists of pieces.

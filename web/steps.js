@@ -115,7 +115,7 @@ export async function convertSteps(level, trees, preview, post, draw = null, sta
   // conversion that prints it takes a third longer in a fresh converter.
   const converted = converter.toGlb(!draw);
   marks.push(performance.now());
-  const report = () => (draw ? converter.toGlb('report only').console : converted.console);
+  const report = () => (draw ? converter.report() : converted.console);
   if (converted.status !== 0) {
     post({ step: 'failed', console: report(), status: converted.status, lost: planned.lost });
     return null;

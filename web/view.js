@@ -325,8 +325,8 @@ export function createView(canvas, width, height, pixelRatio, onWalked = () => {
         return;
       walking.ticking = true;
       walking.last = performance.now();
-      walking.started ||= walking.last;
-      walking.frames = walking.started === walking.last ? 0 : walking.frames;
+      if (!walking.started)
+        Object.assign(walking, { started: walking.last, frames: 0 });
       requestAnimationFrame(tick);
     },
     // Looks around by a mouse movement of (dx, dy) pixels, walking.

@@ -164,8 +164,8 @@ test('a level of many triangles shows every so many first, then its preview prop
   };
   for (const [triangles, drawn, refined] of [[10000, [3334, 10000, 'walking: true'], [10000]], [4096, [4096], []]]) {
     // The report comes from a conversion of its own, after the first frame.
-    globalThis.openConverter = async () => ({ plan: () => [], toGlb: (verbose) => ({ status: 0, name: 'l',
-      console: verbose === 'report only' ? 'report\n' : '', glb: strip(triangles), textures: [] }) });
+    globalThis.openConverter = async () => ({ plan: () => [], report: () => 'report\n',
+      toGlb: () => ({ status: 0, name: 'l', console: '', glb: strip(triangles), textures: [] }) });
     const shown = [];
     const view = { timings: {}, frameTime: () => 100, show: async (glb) => { shown.push(triangleCount(glb)); },
                    setStandIn: async (glb) => { shown.push(`walking: ${triangleCount(glb) <= 4096}`); } };
