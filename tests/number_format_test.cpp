@@ -51,6 +51,8 @@ TEST(NumberFormat, FloatsMatchPrintfOnSpecialValues)
         std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
         std::numeric_limits<float>::quiet_NaN(), -std::numeric_limits<float>::quiet_NaN(),
         from_bits(0x7FA00000), from_bits(0xFFC00001), from_bits(0x007FFFFF),
+        // Either side of ten and of ten thousand, before and after rounding.
+        9.999999f, -9.9999996f, 10.0f, 10.000001f, 999.99994f, 9999.999f, -9999.9999f, 10000.0f, 10000.001f,
     };
     // clang-format on
     for (float value : specials)

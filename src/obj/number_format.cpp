@@ -115,7 +115,18 @@ char* format_float(char* out, float value)
     const uint32_t fraction = static_cast<uint32_t>(micros - uint64_t{whole} * 1000000);
     *out = '-';
     out += std::signbit(value);
-    out = write_decimal(out, whole);
+    // Normals and most texture coordinates have one digit before the point,
+    // and the positions of most levels at most four: neither needs a count
+    // of digits from a table.
+    if (whole < 10) {
+        *out++ = static_cast<char>('0' + whole);
+    } else if (whole < 10000) {
+        const int digits = 2 + (whole >= 100) + (whole >= 1000);
+        store_bytes(out, (three_digit_texts[whole / 10] | uint64_t{'0' + whole % 10} << 24) >> (8 * (4 - digits)));
+        out += digits;
+    } else {
+        out = write_decimal(out, whole);
+    }
     store_bytes(out, '.' | six_digit_text(fraction) << 8);
     return out + 7;
 }
