@@ -5,6 +5,8 @@
 #include <string_view>
 #include <unordered_set>
 
+#include "bsp/triangle_normal.hpp"
+
 namespace meshwright {
 
 ObjChunks::ObjChunks(const BspData& level, size_t buffer_bytes)
@@ -100,62 +102,52 @@ size_t ObjChunks::format(size_t index, char* out) const
     return static_cast<size_t>(out - start);
 }
 
-namespace {
-
-// Corners are looked ahead this many triangles to fetch their vertices early.
-constexpr size_t prefetch_distance = 8;
-
-// The corners `prefetch_distance` triangles after `corners`, if the level
-// has them (they may belong to a later surface; any vertex is a fine guess).
-const uint16_t* corners_ahead(const BspData& level, const uint16_t* corners)
-{
-    const size_t offset = static_cast<size_t>(corners - level.triangle_indices.data()) + 3 * prefetch_distance;
-    return offset + 3 <= level.triangle_indices.size() ? level.triangle_indices.data() + offset : nullptr;
-}
-
-} // namespace
-
 char* ObjChunks::format_normals(const Chunk& chunk, char* out) const
 {
-    const auto& v = level_.vertices;
-    size_t s = chunk.surface;
+    // A block of normals is worked out before any of them is written: the
+    // vertex loads and divisions of its triangles then overlap, where a line
+    // at a time waited for each in turn.
+    constexpr size_t block = 128;
+    Vec3 normals[block];
+    const Vec3* const v = level_.vertices.data();
     uint64_t t = chunk.first;
-    for (uint64_t i = 0; i < chunk.count; ++i, ++t) {
+    for (size_t s = chunk.surface, left = chunk.count; left > 0; ++s, t = 0) {
         // Surfaces without triangles have no normals; the plan counted
         // exactly this many triangles ahead, so this always stops.
-        while (t == level_.surfaces[s].triangle_count) {
-            ++s;
-            t = 0;
+        const BspSurface& surface = level_.surfaces[s];
+        const auto count = static_cast<size_t>(std::min<uint64_t>(surface.triangle_count - t, left));
+        const uint16_t* corners = level_.triangle_indices_of(surface).data() + 3 * t;
+        for (size_t done = 0; done < count;) {
+            const size_t n = std::min(block, count - done);
+            for (size_t i = 0; i < n; ++i, corners += 3)
+                normals[i] = triangle_normal(v[corners[0]], v[corners[1]], v[corners[2]]);
+            for (size_t i = 0; i < n; ++i)
+                out = ObjLines::normal(out, normals[i]);
+            done += n;
         }
-        const uint16_t* corners = level_.triangle_indices_of(level_.surfaces[s]).data() + 3 * t;
-        if (const uint16_t* ahead = corners_ahead(level_, corners)) {
-            for (int k = 0; k < 3; ++k)
-                MESHWRIGHT_PREFETCH(&v[std::min<size_t>(ahead[k], v.size() - 1)]);
-        }
-        out = ObjLines::normal(out, v[corners[0]], v[corners[1]], v[corners[2]]);
+        left -= count;
     }
     return out;
 }
 
 char* ObjChunks::format_faces(const Chunk& chunk, char* out) const
 {
-    size_t s = chunk.surface;
-    uint64_t item = chunk.first;
     NormalNumberText normal_number(chunk.normal_number);
-    for (uint64_t i = 0; i < chunk.count; ++i) {
+    uint64_t item = chunk.first;
+    for (size_t s = chunk.surface, left = chunk.count; left > 0; ++s, item = 0) {
         const BspSurface& surface = level_.surfaces[s];
         if (item == 0) {
             out = ObjLines::group(out, static_cast<uint32_t>(s), surface.texture_name.line_safe().text());
-        } else {
-            const uint16_t* corners = level_.triangle_indices_of(surface).data() + 3 * (item - 1);
-            if (const uint16_t* ahead = corners_ahead(level_, corners))
-                lines_.prefetch_face(ahead);
+            --left;
+            ++item;
+        }
+        // Item k of the surface is its triangle k - 1.
+        const auto end = static_cast<size_t>(std::min<uint64_t>(surface.triangle_count + uint64_t{1}, item + left));
+        const uint16_t* corners = level_.triangle_indices_of(surface).data() + 3 * (item - 1);
+        for (; item < end; ++item, corners += 3) {
             out = lines_.face(out, corners, normal_number);
             normal_number.increment();
-        }
-        if (++item > surface.triangle_count) {
-            ++s;
-            item = 0;
+            --left;
         }
     }
     return out;

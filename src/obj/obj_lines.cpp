@@ -1,9 +1,9 @@
 #include "obj/obj_lines.hpp"
 
+#include <bit>
 #include <cassert>
 #include <cstring>
 
-#include "bsp/triangle_normal.hpp"
 
 namespace meshwright {
 
@@ -25,16 +25,30 @@ template <size_t N> char* float_line(char* out, std::string_view prefix, const f
     return out;
 }
 
+// Stores the word's bytes lowest first and returns the end of its first
+// `length` bytes.
+char* store_text(char* out, uint64_t word, size_t length)
+{
+    if constexpr (std::endian::native == std::endian::big)
+        word = byteswap64(word);
+    std::memcpy(out, &word, sizeof word);
+    return out + length;
+}
+
 } // namespace
 
 ObjLines::ObjLines(const BspData& level)
-    : vertex_numbers_(std::min<size_t>(level.vertices.size(), 65536)), tex_coord_count_(level.tex_coords.size())
+    : number_texts_(std::min<size_t>(level.vertices.size(), 65536)), tex_coord_count_(level.tex_coords.size())
 {
-    for (size_t i = 0; i < vertex_numbers_.size(); ++i) {
+    for (size_t i = 0; i < number_texts_.size(); ++i) {
         char text[uint_room];
-        const char* end = format_uint(text, static_cast<uint32_t>(i + 1));
-        std::memcpy(vertex_numbers_[i].digits, text, sizeof vertex_numbers_[i].digits);
-        vertex_numbers_[i].length = static_cast<uint8_t>(end - text);
+        char* end = format_uint(text, static_cast<uint32_t>(i + 1));
+        *end++ = '/';
+        const auto length = static_cast<uint64_t>(end - text);
+        uint64_t word = 0;
+        for (uint64_t k = length; k-- > 0;)
+            word = word << 8 | static_cast<unsigned char>(text[k]);
+        number_texts_[i] = word | length << 56;
     }
 }
 
@@ -54,10 +68,9 @@ char* ObjLines::tex_coord(char* out, const Vec2& t)
     return out;
 }
 
-char* ObjLines::normal(char* out, const Vec3& p0, const Vec3& p1, const Vec3& p2)
+char* ObjLines::normal(char* out, const Vec3& n)
 {
     [[maybe_unused]] char* const start = out;
-    const Vec3 n = triangle_normal(p0, p1, p2);
     out = float_line(out, "vn ", {n.z, n.y, n.x});
     assert(static_cast<size_t>(out - start) <= normal_line_max);
     return out;
@@ -73,15 +86,6 @@ char* ObjLines::group(char* out, uint32_t surface_number, std::string_view mater
     return out;
 }
 
-char* ObjLines::vertex_number(char* out, uint16_t index) const
-{
-    // The level's vertex indices were checked before any face is written.
-    assert(index < vertex_numbers_.size());
-    const VertexNumber& number = vertex_numbers_[index];
-    std::memcpy(out, number.digits, sizeof number.digits);
-    return out + number.length;
-}
-
 // A corner's texture coordinate shares its vertex number; a face with a
 // corner beyond the texture coordinates names none, since a reference to a
 // missing "vt" line makes readers reject the whole file.
@@ -93,14 +97,19 @@ char* ObjLines::face(char* out, const uint16_t* corners, const NormalNumberText&
     const size_t normal_length = normal_number.size();
     *out++ = 'f';
     for (int k = 2; k >= 0; --k) {
+        // The level's vertex indices were checked before any face is written.
+        assert(corners[k] < number_texts_.size());
+        const uint64_t number = number_texts_[corners[k]];
+        const auto length = static_cast<size_t>(number >> 56);
         *out++ = ' ';
-        out = vertex_number(out, corners[k]);
-        *out++ = '/';
+        // "a/", then "a/" again or "/". Whole-word copies are cheaper than
+        // ones of the exact length; the bytes past the text are overwritten
+        // or lie beyond the line.
+        out = store_text(out, number, length);
         if (textured)
-            out = vertex_number(out, corners[k]);
-        *out++ = '/';
-        // A fixed-size copy is cheaper than one of the exact length; the
-        // bytes past the number are overwritten or lie beyond the line.
+            out = store_text(out, number, length);
+        else
+            *out++ = '/';
         std::memcpy(out, normal_text, uint_room);
         out += normal_length;
     }

@@ -89,33 +89,20 @@ class ObjLines {
     static char* position(char* out, const Vec3& v);
     // "vt" with v counted from the bottom of the image, as OBJ counts it.
     static char* tex_coord(char* out, const Vec2& t);
-    // "vn" of the triangle (p0, p1, p2), in the order z, y, x.
-    static char* normal(char* out, const Vec3& p0, const Vec3& p1, const Vec3& p2);
+    // "vn" of a triangle's normal, in the order z, y, x.
+    static char* normal(char* out, const Vec3& n);
     // The empty line, "g" and "usemtl" that start a surface's group.
     static char* group(char* out, uint32_t surface_number, std::string_view material);
     // "f" of one triangle, its corners reversed so that its winding matches
     // the written axis order. Its corners are valid vertex indices.
     char* face(char* out, const uint16_t* corners, const NormalNumberText& normal_number) const;
 
-    // Asks for the memory that face() will read for these corners.
-    void prefetch_face(const uint16_t* corners) const
-    {
-        for (int k = 0; k < 3; ++k)
-            MESHWRIGHT_PREFETCH(&vertex_numbers_[corners[k]]);
-    }
-
   private:
-    // The text of a vertex number, made once: faces repeat the same (at most
-    // 65536) numbers millions of times.
-    struct VertexNumber {
-        char digits[8]; // written with one 8-byte store
-        uint8_t length;
-    };
-    static_assert(sizeof(VertexNumber::digits) >= vertex_number_text_max);
-
-    char* vertex_number(char* out, uint16_t index) const;
-
-    std::vector<VertexNumber> vertex_numbers_;
+    // The text "a/" of each vertex number, lowest byte first, with its length
+    // in the top byte: made once, since faces repeat the same (at most 65536)
+    // numbers millions of times, and small, since the cache also holds the
+    // vertices and the file's pages that the system is filling meanwhile.
+    std::vector<uint64_t> number_texts_;
     size_t tex_coord_count_;
 };
 
