@@ -68,6 +68,7 @@ class OutputFile {
     void let_go_of_replaced();
 
     static constexpr size_t capacity = 1 << 18;
+    static constexpr size_t direct_write_bytes = capacity / 4;
 
   private:
     void open(const char* open_failure);
