@@ -97,6 +97,12 @@ class ObjLines {
     // the written axis order. Its corners are valid vertex indices.
     char* face(char* out, const uint16_t* corners, const NormalNumberText& normal_number) const;
 
+    void prefetch_face(const uint16_t* corners) const
+    {
+        for (int k = 0; k < 3; ++k)
+            MESHWRIGHT_PREFETCH(&number_texts_[std::min<size_t>(corners[k], number_texts_.size() - 1)]);
+    }
+
   private:
     // The text "a/" of each vertex number, lowest byte first, with its length
     // in the top byte: made once, since faces repeat the same (at most 65536)
