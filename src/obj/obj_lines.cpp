@@ -1,9 +1,7 @@
 #include "obj/obj_lines.hpp"
 
-#include <bit>
 #include <cassert>
 #include <cstring>
-
 
 namespace meshwright {
 
@@ -23,16 +21,6 @@ template <size_t N> char* float_line(char* out, std::string_view prefix, const f
         *out++ = i + 1 < N ? ' ' : '\n';
     }
     return out;
-}
-
-// Stores the word's bytes lowest first and returns the end of its first
-// `length` bytes.
-char* store_text(char* out, uint64_t word, size_t length)
-{
-    if constexpr (std::endian::native == std::endian::big)
-        word = byteswap64(word);
-    std::memcpy(out, &word, sizeof word);
-    return out + length;
 }
 
 } // namespace
@@ -105,11 +93,14 @@ char* ObjLines::face(char* out, const uint16_t* corners, const NormalNumberText&
         // "a/", then "a/" again or "/". Whole-word copies are cheaper than
         // ones of the exact length; the bytes past the text are overwritten
         // or lie beyond the line.
-        out = store_text(out, number, length);
-        if (textured)
-            out = store_text(out, number, length);
-        else
+        store_bytes(out, number);
+        out += length;
+        if (textured) {
+            store_bytes(out, number);
+            out += length;
+        } else {
             *out++ = '/';
+        }
         std::memcpy(out, normal_text, uint_room);
         out += normal_length;
     }
