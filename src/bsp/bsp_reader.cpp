@@ -175,13 +175,11 @@ void read_triangles(InputStream& in, uint32_t triangle_count, const std::vector<
                     std::vector<uint16_t>& triangle_indices)
 {
     read_records<triangle_record_size>(in, triangle_count, [&](const uint8_t* p) {
-        uint16_t corners[3] = {read_u16(p), read_u16(p + 2), read_u16(p + 4)};
-        for (uint16_t corner : corners) {
-            if (corner >= local_indices.size())
-                throw messages::corner_out_of_range;
-        }
-        for (uint16_t corner : corners)
-            triangle_indices.push_back(local_indices[corner]);
+        const uint16_t corners[3] = {read_u16(p), read_u16(p + 2), read_u16(p + 4)};
+        if (std::max({corners[0], corners[1], corners[2]}) >= local_indices.size())
+            throw messages::corner_out_of_range;
+        const uint16_t vertices[3] = {local_indices[corners[0]], local_indices[corners[1]], local_indices[corners[2]]};
+        triangle_indices.insert(triangle_indices.end(), vertices, vertices + 3);
     });
 }
 
