@@ -268,13 +268,13 @@ BspData level_across_buffers()
 {
     std::mt19937 random(11);
     std::uniform_real_distribution<float> coordinate(-3000, 3000);
-    std::vector<Vec3> vertices(40000);
+    std::vector<Vec3> vertices(50000);
     for (Vec3& v : vertices)
         v = {coordinate(random), coordinate(random), coordinate(random)};
-    std::vector<Vec2> tex_coords(30000);
+    std::vector<Vec2> tex_coords(45000);
     for (Vec2& t : tex_coords)
         t = {coordinate(random) / 100, coordinate(random) / 100};
-    std::uniform_int_distribution<uint16_t> vertex(0, 39999);
+    std::uniform_int_distribution<uint16_t> vertex(0, 49999);
     std::vector<SurfacePlan> surfaces;
     for (size_t s = 0; s < 400; ++s) {
         const size_t triangles = s == 200 ? 25000 : (s % 7 == 0 ? 0 : s % 50);

@@ -31,8 +31,12 @@ class ObjChunks {
     // Every surface's material name, each once, as the "usemtl" lines give them.
     const TextureNames& texture_names() const { return texture_names_; }
 
-    // How many lines of the longest kind a buffer holds.
-    static size_t lines_per_buffer(size_t buffer_bytes, size_t line_max) { return buffer_bytes / line_room(line_max); }
+    // How many lines of the longest kind a buffer holds: each line may take
+    // its longest text, and the last one's stores may reach past its end.
+    static size_t lines_per_buffer(size_t buffer_bytes, size_t line_max)
+    {
+        return buffer_bytes < store_overshoot_max ? 0 : (buffer_bytes - store_overshoot_max) / line_max;
+    }
 
   private:
     enum class Kind : uint8_t { blank_line, positions, tex_coords, normals, faces };
