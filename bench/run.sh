@@ -26,7 +26,15 @@
 # BEFORE=PROGRAM, an earlier build's .glb size and seconds too.
 # A whole game (GAME=on): meshwright-batch against a shell loop over
 # meshwright, as bench/game.sh prints it.
+# The OBJ's processor time (OBJ_CPU=on): user + system seconds of the
+# benchmark level to its OBJ against those of the 06b6106 build (built from
+# this repository's history beside the work, or BASELINE=PROGRAM), whose
+# goal is at most 0.75x; the wall time against dd + mv of the same bytes,
+# whose goal is at most 1.15x (reported: it depends on the machine's
+# state); and the MiB of the OBJ still dirty right after the run. Runs
+# alternate: ours, the baseline's, ours again for the wall time, dd + mv.
 #   [RUNS=9] [SHAPES="benchmark sample ..."] [TEXTURES=on|off] [LARGE_TEXTURES=off|on] [ENGINES=on|off] [GAME=on|off] [BEFORE=PROGRAM]
+#   [OBJ_CPU=on|off] [BASELINE=PROGRAM]
 #   bench/run.sh [BUILD_DIR] [WORK_DIR]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -51,6 +59,50 @@ seconds() {
 median() {
   sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
+
+# The build whose OBJ processor time this one's is measured against.
+baseline_commit=06b6106
+baseline_build() {
+  local dir=$work/baseline-$baseline_commit
+  if [ ! -x "$dir/build/meshwright" ]; then
+    git -C "$root" cat-file -e "$baseline_commit^{commit}" 2>/dev/null || return 1
+    rm -rf "$dir" && mkdir -p "$dir/source"
+    git -C "$root" archive "$baseline_commit" | tar -x -C "$dir/source"
+    cmake -S "$dir/source" -B "$dir/build" -DCMAKE_BUILD_TYPE=Release -DMESHWRIGHT_TESTS=OFF >/dev/null
+    cmake --build "$dir/build" -j2 --target meshwright >/dev/null
+  fi
+  echo "$dir/build/meshwright"
+}
+
+# User + system seconds of one command.
+cpu_seconds() {
+  /usr/bin/time -f '%U %S' "$@" 2>&1 >/dev/null | tail -n 1 | awk '{ print $1 + $2 }'
+}
+
+if [ "${OBJ_CPU:-on}" = on ]; then
+  baseline=${BASELINE:-$(baseline_build || true)}
+  [ -f benchmark.bsp ] || "$build/bench/make_big_level" benchmark benchmark.bsp
+  "$build/meshwright" benchmark.bsp out.obj >/dev/null
+  blocks=$(( ($(stat -c %s out.obj) + 262143) / 262144 ))
+  : > cpu.txt; : > base.txt; : > wall.txt; : > ddmv.txt
+  for _ in $(seq "$runs"); do
+    cpu_seconds "$build/meshwright" benchmark.bsp out.obj >> cpu.txt
+    if [ -n "$baseline" ]; then cpu_seconds "$baseline" benchmark.bsp out.obj >> base.txt; fi
+    seconds "$build/meshwright" benchmark.bsp out.obj >> wall.txt
+    seconds sh -c "dd if=/dev/zero of=new.obj bs=256K count=$blocks 2>/dev/null && mv new.obj copy.obj" >> ddmv.txt
+  done
+  sync
+  "$build/meshwright" benchmark.bsp out.obj >/dev/null
+  file_dirty=$("$build/bench/dirty_pages" out.obj)
+  printf '%-22s %8s %12s %7s %7s %8s %8s %8s %7s %9s\n' "OBJ processor time" "cpu s" "$baseline_commit s" ratio goal \
+    "wall s" "dd+mv s" "/dd+mv" goal "file MiB"
+  awk -v c="$(median < cpu.txt)" -v b="$( [ -s base.txt ] && median < base.txt || echo 0)" -v w="$(median < wall.txt)" \
+      -v m="$(median < ddmv.txt)" -v fd="$file_dirty" 'BEGIN {
+    printf "%-22s %8.3f %12s %7s %7.2f %8.3f %8.3f %8s %7.2f %9s\n\n", "benchmark", c, (b > 0 ? sprintf("%.3f", b) : "-"),
+           (b > 0 ? sprintf("%.2f", c / b) : "-"), 0.75, w, m, (m > 0 ? sprintf("%.2f", w / m) : "-"), 1.15, fd
+  }'
+  rm -f cpu.txt base.txt wall.txt ddmv.txt copy.obj new.obj
+fi
 
 printf '%-22s %8s %8s %8s %8s %7s %7s %9s %9s %9s %9s %9s %8s %8s %9s %9s\n' shape "OBJ MB" convert "dd" "dd+mv" "/dd" \
   "/dd+mv" "peak MiB" "limit" "1 cpu" "2 cpus" "MB/s/cpu" "GLB MB" "glb" "glb MiB" "dirty MiB" "file MiB"
