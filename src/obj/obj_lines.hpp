@@ -97,6 +97,7 @@ class ObjLines {
     // the written axis order. Its corners are valid vertex indices.
     char* face(char* out, const uint16_t* corners, const NormalNumberText& normal_number) const;
 
+    // Asks for the memory that face() will read for these corners.
     void prefetch_face(const uint16_t* corners) const
     {
         for (int k = 0; k < 3; ++k)
@@ -109,6 +110,7 @@ class ObjLines {
     // numbers millions of times, and small, since the cache also holds the
     // vertices and the file's pages that the system is filling meanwhile.
     std::vector<uint64_t> number_texts_;
+    static_assert(vertex_number_text_max + 1 <= sizeof(uint64_t) - 1);
     size_t tex_coord_count_;
 };
 
